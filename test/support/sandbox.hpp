@@ -1,0 +1,102 @@
+#pragma once
+
+// Support for tests that run inside the board sandbox (sim/sandbox): the
+// guard that keeps them off the host, access to the journal the sandbox
+// records, and small process and file helpers.
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <optional>
+#include <ostream>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kestrel::test
+{
+
+using namespace std::chrono_literals;
+
+/** True only inside the board sandbox: KESTREL_SANDBOX_TOKEN is set and equals
+ *  the token the sandbox wrote to /run/kestrel-sandbox/token. */
+bool inSandbox();
+
+/** Exit with 77 (skipped) unless inSandbox(); tests that write to system
+ *  paths call this before doing anything. */
+void requireSandbox();
+
+/** One journal entry as the sandbox's recorder stored it. */
+struct JournalEntry
+{
+    std::map<std::string, std::string> fields;
+
+    /** The field's value, or an empty string when the entry lacks it. */
+    const std::string& operator[](const std::string& name) const;
+    bool has(const std::string& name) const;
+    const std::string& message() const
+    {
+        return (*this)["MESSAGE"];
+    }
+};
+
+/** Lets gtest show the whole entry when an assertion on one fails. */
+void PrintTo(const JournalEntry& entry, std::ostream* os);
+
+/** All entries recorded so far, oldest first.  Throws std::runtime_error
+ *  when SB_RUN is not set (not in a sandbox). */
+std::vector<JournalEntry> journalEntries();
+
+/** The number of entries recorded so far: pass it to journalSince() or
+ *  waitForJournal() to look only at what comes after this point. */
+std::size_t journalMark();
+
+std::vector<JournalEntry> journalSince(std::size_t mark);
+
+/** Waits for the first entry at index >= since whose MESSAGE equals message.
+ *  The recorder runs in its own process, so entries appear asynchronously. */
+std::optional<JournalEntry>
+waitForJournal(const std::string& message, std::size_t since = 0,
+               std::chrono::milliseconds timeout = 5s);
+
+/** As above, for the first entry matching pred. */
+std::optional<JournalEntry>
+waitForJournal(const std::function<bool(const JournalEntry&)>& pred,
+               std::size_t since = 0, std::chrono::milliseconds timeout = 5s);
+
+struct RunResult
+{
+    /** Exit code; 128 + signal number when killed by a signal; 127 when
+     *  the program could not be executed. */
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+/** Runs argv[0] (looked up in PATH) with no shell, feeding input on stdin
+ *  and capturing stdout and stderr. */
+RunResult run(const std::vector<std::string>& argv,
+              std::string_view input = {});
+
+/** Runs a program and returns its stdout; stores its status (as in
+ *  RunResult) in *status and its stderr in *err when these are given. */
+std::string runCapture(const std::vector<std::string>& argv,
+                       int* status = nullptr, std::string* err = nullptr);
+
+/** A new empty directory: under $SB_RUN/tmp in the sandbox (kept with the
+ *  run directory when a run fails), otherwise under $TMPDIR or /tmp and
+ *  removed when the process exits. */
+std::filesystem::path tempDir();
+
+/** Whole-file helpers; they throw std::system_error on failure. */
+std::vector<uint8_t> readFile(const std::filesystem::path& path);
+std::string readTextFile(const std::filesystem::path& path);
+void writeFile(const std::filesystem::path& path,
+               std::span<const uint8_t> bytes);
+void writeFile(const std::filesystem::path& path, std::string_view text);
+
+} // namespace kestrel::test

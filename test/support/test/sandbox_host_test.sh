@@ -1,0 +1,112 @@
+#!/bin/bash
+# The single-quoted commands expand inside the sandbox, on purpose.
+# shellcheck disable=SC2016
+# Host-side checks of sim/sandbox: what only the host can see (nothing leaks
+# out, state persists between runs, run directories are kept or removed) and
+# that sandbox-only tests refuse to run outside it.
+#
+#   sandbox_host_test.sh SANDBOX SANDBOX_GTEST
+
+set -u
+sandbox=$1
+gtest=$2
+
+passed=0
+failed=0
+check() {
+    local name=$1
+    shift
+    if "$@"; then
+        passed=$((passed + 1))
+    else
+        failed=$((failed + 1))
+        echo "FAIL: $name" >&2
+    fi
+}
+
+# Deliberately below /tmp: a program and state below /tmp must stay
+# reachable although the sandbox mounts its own /tmp.
+scratch=$(mktemp -d /tmp/kestrel-sandbox-test.XXXXXX) || exit 1
+trap 'rm -rf "$scratch"' EXIT
+# The sandbox's temporary state and run directories go here, so what a run
+# leaves behind can be counted.
+export TMPDIR=$scratch/tmpdir
+mkdir "$TMPDIR"
+probe=kestrel-probe-$$-$RANDOM
+
+# Exit status and the run directory.
+"$sandbox" -- true
+check "status 0 passes through" test $? -eq 0
+check "a successful run leaves nothing behind" test -z "$(ls -A "$TMPDIR")"
+
+err=$("$sandbox" -- sh -c 'echo here >"$SB_RUN/marker"; exit 3' 2>&1 >/dev/null)
+check "status 3 passes through" test $? -eq 3
+kept=$(sed -n 's/^sandbox: run directory kept: //p' <<<"$err")
+check "a failed run keeps its run directory" test -f "$kept/marker" -a -f "$kept/journal.jsonl"
+check "only the run directory is kept" test "$(ls -A "$TMPDIR")" = "$(basename "$kept")"
+rm -rf "$kept"
+
+# The recorder drains what was sent just before the command ended.
+err=$("$sandbox" --keep -- sh -c 'printf "MESSAGE=last words\nPRIORITY=5\n" | logger --journald' 2>&1)
+check "--keep keeps a successful run's directory" test $? -eq 0
+kept=$(sed -n 's/^sandbox: run directory kept: //p' <<<"$err")
+check "the last entry is recorded" grep -q '"MESSAGE": "last words"' "$kept/journal.jsonl"
+rm -rf "$kept"
+
+# System paths are private.
+"$sandbox" -- sh -c "touch /usr/share/$probe /tmp/$probe /run/$probe /var/lib/$probe"
+check "system paths are writable inside" test $? -eq 0
+for dir in /usr/share /tmp /run /var/lib; do
+    check "$dir/$probe is not on the host" test ! -e "$dir/$probe"
+done
+(cd /tmp && "$sandbox" -- sh -c "touch ./$probe")
+check "a command started in /tmp writes to the private /tmp" test ! -e "/tmp/$probe"
+
+printf '#!/bin/sh\necho "from $0"\n' >"$scratch/prog.sh"
+chmod +x "$scratch/prog.sh"
+out=$(cd / && "$sandbox" -- "$scratch/prog.sh")
+check "a program below /tmp runs" test "$out" = "from $scratch/prog.sh"
+
+# State persists across runs; --fresh clears it.
+state=$scratch/state
+"$sandbox" --state "$state" -- sh -c \
+    'echo first >/var/lib/probe && printf "\022" |
+     dd of=/sys/bus/i2c/devices/7-0050/eeprom bs=1 seek=5 conv=notrunc status=none'
+check "first stateful run" test $? -eq 0
+out=$("$sandbox" --state "$state" -- sh -c \
+    'cat /var/lib/probe; od -An -tx1 -j4 -N3 /sys/bus/i2c/devices/7-0050/eeprom')
+check "a second run sees the first run's state" test "$out" = "first
+ ff 12 ff"
+check "the state directory holds it on the host" test -f "$state/var-lib/probe"
+"$sandbox" --state "$state" --fresh -- sh -c \
+    'test ! -e /var/lib/probe && test "$(od -An -tx1 -j5 -N1 /sys/bus/i2c/devices/7-0050/eeprom)" = " ff"'
+check "--fresh starts from an erased board" test $? -eq 0
+
+mkdir "$scratch/precious"
+touch "$scratch/precious/file"
+"$sandbox" --state "$scratch/precious" --fresh -- true 2>/dev/null
+check "--fresh refuses a directory it did not make" test $? -eq 2 -a -e "$scratch/precious/file"
+"$sandbox" --state /proc/version -- true 2>/dev/null
+check "a setup failure exits 2" test $? -eq 2
+
+# Whatever the command leaves running dies with the sandbox.
+"$sandbox" -- sh -c 'sleep 987654 & exit 0'
+check "no process outlives the sandbox" test -z "$(pgrep -f '^sleep 987654$')"
+
+# The guard: sandbox-only tests skip (77) outside it, even with a forged token.
+out=$("$gtest" 2>&1)
+check "outside, the sandbox tests exit 77" test $? -eq 77
+check "and say why" grep -q 'refusing to run outside the board sandbox (use sim/sandbox)' <<<"$out"
+KESTREL_SANDBOX_TOKEN=forged "$gtest" >/dev/null 2>&1
+check "a forged token is refused" test $? -eq 77
+# The test binary is an argument of env here, not the command, so its
+# directory must be named if it lies below /tmp.
+err=$("$sandbox" --host-path "$(dirname "$gtest")" -- env KESTREL_SANDBOX_TOKEN=forged "$gtest" 2>&1 >/dev/null)
+check "a wrong token inside is refused" test $? -eq 77
+kept=$(sed -n 's/^sandbox: run directory kept: //p' <<<"$err")
+[[ -n $kept ]] && rm -rf "$kept"
+
+check "no run or state directory left behind" test -z "$(ls -A "$TMPDIR")"
+
+echo "$passed passed, $failed failed"
+((failed == 0))
