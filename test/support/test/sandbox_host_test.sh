@@ -106,6 +106,11 @@ check "a wrong token inside is refused" test $? -eq 77
 kept=$(sed -n 's/^sandbox: run directory kept: //p' <<<"$err")
 [[ -n $kept ]] && rm -rf "$kept"
 
+"$sandbox" -- sh -c 'exit 77'
+check "a skipped command's status passes through" test $? -eq 77
+
+# Successful and skipped runs, and those whose kept directory was removed
+# above, leave nothing.
 check "no run or state directory left behind" test -z "$(ls -A "$TMPDIR")"
 
 echo "$passed passed, $failed failed"
