@@ -106,6 +106,35 @@ check "a wrong token inside is refused" test $? -eq 77
 kept=$(sed -n 's/^sandbox: run directory kept: //p' <<<"$err")
 [[ -n $kept ]] && rm -rf "$kept"
 
+# The private system bus: always there, without services unless asked for,
+# and never the host's.
+host_bus=$(stat -c %d:%i /run/dbus/system_bus_socket 2>/dev/null || echo none)
+out=$("$sandbox" -- dbus-send --system --print-reply --dest=org.freedesktop.DBus \
+    /org/freedesktop/DBus org.freedesktop.DBus.ListNames)
+check "the sandbox has a system bus without --mocks" test $? -eq 0
+check "with no service on it" test "$(grep -c 'string "[^:]' <<<"$out")" -eq 1
+check "the host's bus socket is untouched" \
+    test "$(stat -c %d:%i /run/dbus/system_bus_socket 2>/dev/null || echo none)" = "$host_bus"
+
+"$sandbox" --mocks "led bogus" -- true 2>/dev/null
+check "an unknown mock is refused" test $? -eq 2
+out=$("$sandbox" --mocks "led state_host" -- sh -c \
+    'echo "$SB_MOCKS"; cat "$SB_RUN/led.pid" "$SB_RUN/state_host.pid"')
+check "--mocks starts the mocks before the command" test $? -eq 0 -a "$(wc -l <<<"$out")" -eq 3
+check "and names them in SB_MOCKS" test "$(head -n1 <<<"$out")" = "led state_host"
+check "no mock outlives the sandbox" test -z "$(pgrep -f "dbusmock --system -t $(dirname "$sandbox")/mocks/")"
+err=$(SB_PARAMS_led='{not json' "$sandbox" --mocks led -- true 2>&1)
+check "a mock that cannot start fails the setup" test $? -eq 2
+kept=$(sed -n 's/^sandbox: setup failed .*; run directory kept: //p' <<<"$err")
+check "and its output is kept" grep -q 'Malformed JSON' "$kept/led.out"
+[[ -n $kept ]] && rm -rf "$kept"
+# On the host the system bus is the host's: the mock helpers refuse it.
+SB_RUN=$scratch KESTREL_SANDBOX_TOKEN=forged bash -c \
+    '. "$1/lib/sandbox-lib.sh" && sb_start_mock led' _ "$(dirname "$sandbox")" 2>/dev/null
+check "outside, sb_start_mock refuses" test $? -ne 0 -a ! -e "$scratch/led.pid"
+/usr/bin/python3 -B "$(dirname "$sandbox")/lib/bus-wait.py" --gone org.freedesktop.DBus 2>/dev/null
+check "outside, the bus waiter refuses" test $? -eq 2
+
 "$sandbox" -- sh -c 'exit 77'
 check "a skipped command's status passes through" test $? -eq 77
 
