@@ -79,4 +79,22 @@ class DummyServer
     std::unique_ptr<Impl> impl;
 };
 
+// Serves method `execute` of xyz.openbmc_project.Ipmi.Server on
+// /xyz/openbmc_project/Ipmi; the caller owns the bus name.
+class DbusServer
+{
+  public:
+    explicit DbusServer(std::shared_ptr<sdbusplus::asio::connection> bus);
+    ~DbusServer();
+    DbusServer(const DbusServer&) = delete;
+    DbusServer& operator=(const DbusServer&) = delete;
+
+  private:
+    struct Impl;
+    std::unique_ptr<Impl> impl;
+};
+
+// The well-known name the host serves under.
+inline constexpr auto busName = "xyz.openbmc_project.Ipmi.Host";
+
 } // namespace ipmi::host

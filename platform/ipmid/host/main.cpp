@@ -1,6 +1,8 @@
-// ipmid host: loads the provider libraries, then serves IPMI requests from
-// its front ends until SIGTERM or SIGINT.
+// ipmid host: connects to the system bus, loads the provider libraries, then
+// serves IPMI requests from its front ends (D-Bus `execute` and ipmitool's
+// dummy socket) until SIGTERM or SIGINT.
 #include "host.hpp"
+#include "ipmid_shared.hpp"
 
 #include <unistd.h>
 
@@ -69,15 +71,25 @@ std::optional<Options> parseArgs(int argc, char** argv)
 
 int run(const Options& options)
 {
-    boost::asio::io_context io;
+    auto io = std::make_shared<boost::asio::io_context>();
+    // The default bus of this thread: the system bus for a root daemon.
+    // Legacy handlers' blocking calls use the same connection.
+    auto bus = std::make_shared<sdbusplus::asio::connection>(*io);
+    ipmi::host::setShared(io, bus);
+
     auto handles = ipmi::host::loadProviders(options.providers);
     std::cout << "ipmid: " << handles.size() << " provider(s) loaded from "
               << options.providers << std::endl;
 
-    ipmi::host::DummyServer dummy(io, nullptr, options.dummySocket);
+    // Take the name only once every handler is registered, so a client that
+    // waits for the name finds the commands in place.
+    ipmi::host::DbusServer dbusServer(bus);
+    bus->request_name(ipmi::host::busName);
+    ipmi::host::DummyServer dummy(*io, bus, options.dummySocket);
 
-    boost::asio::signal_set signals(io, SIGINT, SIGTERM);
-    signals.async_wait([&io](const boost::system::error_code&, int) { io.stop(); });
+    boost::asio::signal_set signals(*io, SIGINT, SIGTERM);
+    signals.async_wait(
+        [&io](const boost::system::error_code&, int) { io->stop(); });
 
     if (options.notifyFd >= 0)
     {
@@ -89,7 +101,8 @@ int run(const Options& options)
         }
         ::close(options.notifyFd);
     }
-    io.run();
+    io->run();
+    ipmi::host::setShared(nullptr, nullptr);
     return 0;
 }
 

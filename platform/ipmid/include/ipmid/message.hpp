@@ -5,6 +5,7 @@
 #include <ipmid/api-types.hpp>
 #include <ipmid/types.hpp>
 #include <phosphor-logging/log.hpp>
+#include <sdbusplus/asio/connection.hpp>
 
 #include <boost/asio/spawn.hpp>
 
@@ -17,11 +18,6 @@
 #include <type_traits>
 #include <utility>
 #include <vector>
-
-namespace sdbusplus::asio
-{
-class connection;
-}
 
 namespace ipmi
 {
