@@ -1,5 +1,6 @@
-// End to end: an unmodified `ipmitool -I dummy` talking to the ipmid host
-// with libkestrelipmi loaded.
+// End to end: an unmodified `ipmitool -I dummy`, and `busctl call` on the
+// host's D-Bus front end, talking to the ipmid host with libkestrelipmi
+// loaded, against the sandbox's mocked BMC services.
 #include "sandbox.hpp"
 
 #include <signal.h>
@@ -77,6 +78,15 @@ class IpmitoolTest : public testing::Test
         return r;
     }
 
+    // busctl's output of one command, with its exit status.
+    static Result busctl(const std::vector<std::string>& args)
+    {
+        std::vector<std::string> argv = {"timeout", "10", "busctl", "--system"};
+        argv.insert(argv.end(), args.begin(), args.end());
+        auto run = kestrel::test::run(argv);
+        return {run.status, run.out, run.err};
+    }
+
     static inline pid_t host = -1;
     static inline std::string socketPath;
 };
@@ -118,6 +128,46 @@ TEST_F(IpmitoolTest, ErrorsReachTheClientAndTheHostKeepsServing)
     EXPECT_THAT(r.err, HasSubstr("rsp=0xc1"));
 
     EXPECT_EQ(raw("0x3a 0xab").status, 0);
+}
+
+TEST_F(IpmitoolTest, PostStatusReachesTheHostStateService)
+{
+    Result set = raw("0x3a 0xbd 0x03");
+    EXPECT_EQ(set.status, 0) << set.err;
+    Result progress = busctl({"get-property", "xyz.openbmc_project.State.Host",
+                              "/xyz/openbmc_project/state/host0",
+                              "xyz.openbmc_project.State.Boot.Progress",
+                              "BootProgress"});
+    EXPECT_EQ(progress.out, "s \"xyz.openbmc_project.State.Boot.Progress."
+                            "ProgressStages.SystemInitComplete\"\n")
+        << progress.err;
+    EXPECT_EQ(raw("0x3a 0xbe").out, " 03\n");
+}
+
+TEST_F(IpmitoolTest, BusctlIsAClientOfTheExecuteMethod)
+{
+    const std::vector<std::string> execute = {
+        "call", "xyz.openbmc_project.Ipmi.Host", "/xyz/openbmc_project/Ipmi",
+        "xyz.openbmc_project.Ipmi.Server", "execute", "yyyaya{sv}"};
+    auto call = [&](std::vector<std::string> request) {
+        std::vector<std::string> args = execute;
+        args.insert(args.end(), request.begin(), request.end());
+        return busctl(args);
+    };
+    // Get BMC Interface: NetFn 0x32 (50) answers as 0x33 (51).
+    Result r = call({"50", "0", "61", "3", "1", "0", "5", "0"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "(yyyyay) 51 0 61 0 3 7 0 7\n");
+
+    r = call({"58", "0", "189", "1", "2", "0"});
+    EXPECT_EQ(r.out, "(yyyyay) 59 0 189 0 0\n") << r.err;
+    r = call({"58", "0", "190", "0", "0"});
+    EXPECT_EQ(r.out, "(yyyyay) 59 0 190 0 1 2\n") << r.err;
+
+    // Errors are answers too, and the same host serves ipmitool meanwhile.
+    r = call({"58", "0", "189", "1", "5", "0"});
+    EXPECT_EQ(r.out, "(yyyyay) 59 0 189 193 0\n") << r.err;
+    EXPECT_EQ(raw("0x3a 0xbe").out, " 02\n");
 }
 
 } // namespace

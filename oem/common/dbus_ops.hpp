@@ -1,0 +1,116 @@
+// D-Bus and systemd operations shared by the command handlers.
+//
+// Blocking operations serve the legacy handlers: they run on the calling
+// thread's default bus, wait for the reply and throw on failure
+// (sdbusplus::exception::SdBusError, or std::bad_variant_access when a reply
+// holds another type than the one read).  The handlers let these escape.
+//
+// Asynchronous operations serve the typed handlers: they run on the request
+// context's connection, suspend the handler's coroutine until the reply
+// arrives and return an error code instead of throwing.
+#pragma once
+
+#include "kestrel.hpp"
+
+#include <ipmid/api.hpp>
+#include <sdbusplus/bus.hpp>
+
+#include <boost/system/error_code.hpp>
+
+#include <memory>
+#include <string>
+#include <variant>
+
+namespace kestrel::dbus
+{
+
+inline constexpr auto propertiesInterface = "org.freedesktop.DBus.Properties";
+
+inline constexpr auto systemdService = "org.freedesktop.systemd1";
+inline constexpr auto systemdObject = "/org/freedesktop/systemd1";
+inline constexpr auto systemdManager = "org.freedesktop.systemd1.Manager";
+inline constexpr auto systemdUnit = "org.freedesktop.systemd1.Unit";
+inline constexpr auto jobMode = "replace";
+
+inline constexpr auto ledService = "xyz.openbmc_project.LED.GroupManager";
+inline constexpr auto ledInterface = "xyz.openbmc_project.Led.Group";
+inline constexpr auto ledBmcBooted = "/xyz/openbmc_project/led/groups/bmc_booted";
+inline constexpr auto ledSystemFault =
+    "/xyz/openbmc_project/led/groups/system_fault";
+
+// Unit objects, in systemd's escaped form.
+inline constexpr auto unitIntrusionSensor =
+    "/org/freedesktop/systemd1/unit/"
+    "xyz_2eopenbmc_5fproject_2eintrusionsensor_2eservice";
+inline constexpr auto unitPsuSensor =
+    "/org/freedesktop/systemd1/unit/xyz_2eopenbmc_5fproject_2epsusensor_2eservice";
+inline constexpr auto unitFanControl =
+    "/org/freedesktop/systemd1/unit/phosphor_2dpid_2dcontrol_2eservice";
+inline constexpr auto unitNetworkd =
+    "/org/freedesktop/systemd1/unit/systemd_2dnetworkd_2eservice";
+
+/** A property value the blocking Set can carry. */
+using PropertyValue = std::variant<std::string, bool>;
+
+/** Calls `member` with `args` and waits for the method return, which is not
+ *  read.  Throws SdBusError ("sd_bus_message_new_method_call" when the
+ *  message cannot be built, "sd_bus_call noreply" when the call fails). */
+template <typename... Args>
+void callMethodNoReply(const std::string& service, const std::string& path,
+                       const std::string& interface, const std::string& member,
+                       const Args&... args)
+{
+    auto bus = sdbusplus::bus::new_default();
+    auto call = bus.new_method_call(service.c_str(), path.c_str(),
+                                    interface.c_str(), member.c_str());
+    if constexpr (sizeof...(Args) > 0)
+    {
+        call.append(args...);
+    }
+    bus.call_noreply(call);
+}
+
+/** Properties.Set of a string or boolean property. */
+void setPropertyNoReply(const std::string& service, const std::string& path,
+                        const std::string& interface,
+                        const std::string& property,
+                        const PropertyValue& value);
+
+/** Start, Stop or Restart of the unit at `unitPath`, job mode "replace". */
+void startStopUnit(const std::string& unitPath, const std::string& member);
+
+/** The unit's ActiveState, whatever systemd reports ("active", "inactive",
+ *  "activating", ...). */
+std::string getUnitActiveState(const std::string& unitPath);
+
+void setLedGroupAsserted(const std::string& groupPath, bool asserted);
+bool getLedGroupAsserted(const std::string& groupPath);
+
+/** Reads a boolean property.  On success the error code is clear and `value`
+ *  is set; a D-Bus failure returns its error; a reply that holds no boolean
+ *  returns invalid_argument.  `value` changes only on success. */
+boost::system::error_code getDbusProperty(ipmi::Context::ptr ctx,
+                                          const std::string& service,
+                                          const std::string& path,
+                                          const std::string& interface,
+                                          const std::string& property,
+                                          bool& value);
+
+} // namespace kestrel::dbus
+
+namespace ipmi
+{
+
+/** Manager method `method` (StartUnit, RestartUnit, ...) for `unit`, mode
+ *  "replace"; on failure prints "Failed to perform systemd method: " and the
+ *  error on standard output. */
+KESTREL_EXPORT boost::system::error_code
+    performSystemdMethod(std::shared_ptr<ipmi::Context>& ctx,
+                         const std::string& unit, const std::string& method);
+
+/** Manager.Reload; on failure prints "Failed to perform systemd
+ *  daemon-reload: " and the error on standard error. */
+KESTREL_EXPORT boost::system::error_code
+    performSystemdDaemonReload(std::shared_ptr<ipmi::Context>& ctx);
+
+} // namespace ipmi

@@ -1,0 +1,91 @@
+// The command table as ipmid sees it after loading libkestrelipmi: exactly
+// the commands built so far, each with its style, privilege and priority.
+#include "host.hpp"
+#include "sandbox.hpp"
+
+#include <dlfcn.h>
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+
+namespace
+{
+
+struct Expected
+{
+    const char* handler;
+    bool legacy;
+};
+
+// Key (netFn << 8) | cmd.
+const std::map<unsigned, Expected> expectedTable = {
+    {0x3A67, {"ipmiGetBootComplete", true}},
+    {0x3AAA, {"ipmiSetChassisId", true}},
+    {0x3AAB, {"ipmiGetChassisId", true}},
+    {0x3ABD, {"ipmiSetBiosPostStatus", true}},
+    {0x3ABE, {"ipmiGetBiosPostStatus", true}},
+    {0x323D, {"ipmiGetBmcInterface", true}},
+};
+
+class CommandTableTest : public testing::Test
+{
+  protected:
+    static void SetUpTestSuite()
+    {
+        ipmi::host::clearRegistry();
+        ASSERT_EQ(ipmi::host::loadProviders(KESTREL_PROVIDER_DIR).size(), 1u);
+        library = ::dlopen((std::string(KESTREL_PROVIDER_DIR) +
+                            "/libkestrelipmi.so")
+                               .c_str(),
+                           RTLD_NOW | RTLD_NOLOAD);
+        ASSERT_NE(library, nullptr);
+    }
+
+    static inline void* library = nullptr;
+};
+
+TEST_F(CommandTableTest, RegistersExactlyTheTableWithItsPrivilegeAndPriority)
+{
+    auto regs = ipmi::host::registrations();
+    ASSERT_EQ(regs.size(), expectedTable.size());
+    for (const auto& [key, expected] : expectedTable)
+    {
+        SCOPED_TRACE(expected.handler);
+        auto it = regs.find(key);
+        ASSERT_NE(it, regs.end());
+        EXPECT_EQ(it->second.legacy, expected.legacy);
+        EXPECT_EQ(it->second.prio, 10);
+        if (expected.legacy)
+        {
+            EXPECT_EQ(it->second.legacyPrivilege, 0xFF);
+        }
+        else
+        {
+            EXPECT_EQ(it->second.priv, ipmi::Privilege::Admin);
+        }
+        // Every handler is part of the library's exported interface.
+        EXPECT_NE(::dlsym(library, expected.handler), nullptr);
+    }
+}
+
+TEST_F(CommandTableTest, ExportsConstructorsAndStateVariables)
+{
+    for (const char* name :
+         {"register_netfn_oem_bios_post_status",
+          "register_netfn_oem_bmc_interface", "register_netfn_oem_boot_complete",
+          "register_netfn_oem_chassis_id", "BiosPostStatus",
+          "_ZN4ipmi20performSystemdMethodERSt10shared_ptrINS_7ContextEERKNSt7__"
+          "cxx1112basic_stringIcSt11char_traitsIcESaIcEEESB_",
+          "_ZN4ipmi26performSystemdDaemonReloadERSt10shared_ptrINS_7ContextEE"})
+    {
+        EXPECT_NE(::dlsym(library, name), nullptr) << name;
+    }
+    // Internal helpers stay hidden.
+    EXPECT_EQ(::dlsym(library, "_ZN7kestrel4dbus19getLedGroupAssertedERKNSt7__"
+                               "cxx1112basic_stringIcSt11char_traitsIcESaIcEEE"),
+              nullptr);
+}
+
+} // namespace
