@@ -12,7 +12,6 @@
 #include <boost/asio/detached.hpp>
 #include <boost/asio/spawn.hpp>
 #include <boost/callable_traits.hpp>
-#include <boost/context/detail/exception.hpp>
 
 #include <systemd/sd-bus.h>
 
