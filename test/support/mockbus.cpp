@@ -113,6 +113,14 @@ T parseNumber(std::string_view text, const std::string& sig)
     return value;
 }
 
+template <typename T>
+int appendNumber(sd_bus_message* m, char type, std::string_view text,
+                 const std::string& sig)
+{
+    T value = parseNumber<T>(text, sig);
+    return sd_bus_message_append_basic(m, type, &value);
+}
+
 void appendBasic(sd_bus_message* m, char type, std::string_view text)
 {
     const std::string sig(1, type);
@@ -135,53 +143,29 @@ void appendBasic(sd_bus_message* m, char type, std::string_view text)
         break;
     }
     case 'y':
-    {
-        auto v = parseNumber<uint8_t>(text, sig);
-        r = sd_bus_message_append_basic(m, type, &v);
+        r = appendNumber<uint8_t>(m, type, text, sig);
         break;
-    }
     case 'n':
-    {
-        auto v = parseNumber<int16_t>(text, sig);
-        r = sd_bus_message_append_basic(m, type, &v);
+        r = appendNumber<int16_t>(m, type, text, sig);
         break;
-    }
     case 'q':
-    {
-        auto v = parseNumber<uint16_t>(text, sig);
-        r = sd_bus_message_append_basic(m, type, &v);
+        r = appendNumber<uint16_t>(m, type, text, sig);
         break;
-    }
     case 'i':
-    {
-        auto v = parseNumber<int32_t>(text, sig);
-        r = sd_bus_message_append_basic(m, type, &v);
+        r = appendNumber<int32_t>(m, type, text, sig);
         break;
-    }
     case 'u':
-    {
-        auto v = parseNumber<uint32_t>(text, sig);
-        r = sd_bus_message_append_basic(m, type, &v);
+        r = appendNumber<uint32_t>(m, type, text, sig);
         break;
-    }
     case 'x':
-    {
-        auto v = parseNumber<int64_t>(text, sig);
-        r = sd_bus_message_append_basic(m, type, &v);
+        r = appendNumber<int64_t>(m, type, text, sig);
         break;
-    }
     case 't':
-    {
-        auto v = parseNumber<uint64_t>(text, sig);
-        r = sd_bus_message_append_basic(m, type, &v);
+        r = appendNumber<uint64_t>(m, type, text, sig);
         break;
-    }
     case 'd':
-    {
-        auto v = parseNumber<double>(text, sig);
-        r = sd_bus_message_append_basic(m, type, &v);
+        r = appendNumber<double>(m, type, text, sig);
         break;
-    }
     case 's':
     case 'o':
     case 'g':
