@@ -89,6 +89,17 @@ check "--fresh refuses a directory it did not make" test $? -eq 2 -a -e "$scratc
 "$sandbox" --state /proc/version -- true 2>/dev/null
 check "a setup failure exits 2" test $? -eq 2
 
+# /dev/mem is a private zero-filled file; the host's /dev is untouched.
+host_mem=$(stat -c %F /dev/mem 2>/dev/null || echo none)
+out=$("$sandbox" -- sh -c \
+    'printf "\\252" | dd of=/dev/mem bs=1 seek=$((0x1E6E203C)) conv=notrunc status=none &&
+     od -An -tx1 -j $((0x1E6E203C)) -N2 /dev/mem && test -c /dev/null')
+check "/dev/mem in the sandbox is writable memory" test "$out" = " aa 00"
+check "the host's /dev/mem is as it was" \
+    test "$(stat -c %F /dev/mem 2>/dev/null || echo none)" = "$host_mem"
+out=$("$sandbox" -- od -An -tx1 -j $((0x1E6E203C)) -N1 /dev/mem)
+check "and every sandbox starts with zeroed memory" test "$out" = " 00"
+
 # Whatever the command leaves running dies with the sandbox.
 "$sandbox" -- sh -c 'sleep 987654 & exit 0'
 check "no process outlives the sandbox" test -z "$(pgrep -f '^sleep 987654$')"
