@@ -21,10 +21,15 @@ struct Expected
 
 // Key (netFn << 8) | cmd.
 const std::map<unsigned, Expected> expectedTable = {
+    {0x3A52, {"ipmiMasterWriteRead", true}},
     {0x3A67, {"ipmiGetBootComplete", true}},
+    {0x3A69, {"ipmiUIDExrstVerify", true}},
+    {0x3AA2, {"ipmiSetRegValue", true}},
+    {0x3AA3, {"ipmiGetRegValue", true}},
     {0x3AAA, {"ipmiSetChassisId", true}},
     {0x3AAB, {"ipmiGetChassisId", true}},
     {0x3ABD, {"ipmiSetBiosPostStatus", true}},
+    {0x3AB4, {"ipmiSetSpeakerFunc", true}},
     {0x3ABE, {"ipmiGetBiosPostStatus", true}},
     {0x323D, {"ipmiGetBmcInterface", true}},
 };
@@ -75,7 +80,11 @@ TEST_F(CommandTableTest, ExportsConstructorsAndStateVariables)
     for (const char* name :
          {"register_netfn_oem_bios_post_status",
           "register_netfn_oem_bmc_interface", "register_netfn_oem_boot_complete",
-          "register_netfn_oem_chassis_id", "BiosPostStatus",
+          "register_netfn_oem_chassis_id",
+          "register_netfn_oem_master_writeread", "register_netfn_oem_reg_value",
+          "register_netfn_oem_speaker_func",
+          "register_netfn_oem_uid_exrst_verify", "BiosPostStatus",
+          "SpeakerLongBeep", "SpeakerShortBeep", "DOSoundTASK",
           "_ZN4ipmi20performSystemdMethodERSt10shared_ptrINS_7ContextEERKNSt7__"
           "cxx1112basic_stringIcSt11char_traitsIcESaIcEEESB_",
           "_ZN4ipmi26performSystemdDaemonReloadERSt10shared_ptrINS_7ContextEE"})

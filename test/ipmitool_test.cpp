@@ -170,4 +170,33 @@ TEST_F(IpmitoolTest, BusctlIsAClientOfTheExecuteMethod)
     EXPECT_EQ(raw("0x3a 0xbe").out, " 02\n");
 }
 
+TEST_F(IpmitoolTest, RegistersSpeakerAndUidVerifyOnTheBoardMemory)
+{
+    Result set = raw("0x3a 0xa2 0x1e 0x6e 0x20 0x3c 0x00 0x00 0x00 0x02");
+    EXPECT_EQ(set.status, 0) << set.err;
+    EXPECT_EQ(raw("0x3a 0xa3 0x1e 0x6e 0x20 0x3c").out, " 00 00 00 02\n");
+    EXPECT_EQ(raw("0x3a 0x69 0x01").out, " 01\n");
+
+    // One long beep: the tone, then after 600 ms the rest value.
+    EXPECT_EQ(raw("0x3a 0xb4 0x01 0x00").status, 0);
+    std::string speaker;
+    for (int i = 0; i < 60 && speaker != " ff 11 5f 05\n"; ++i)
+    {
+        ::usleep(50000);
+        speaker = raw("0x3a 0xa3 0x1e 0x78 0x60 0x04").out;
+    }
+    EXPECT_EQ(speaker, " ff 11 5f 05\n");
+}
+
+TEST_F(IpmitoolTest, I2cRequestsReachTheBusLibrary)
+{
+    // The sandbox has no I2C adapters: the probe finds nothing.
+    Result probe = raw("0x3a 0x52 0x03 0xa0 0x00");
+    EXPECT_EQ(probe.status, 1);
+    EXPECT_THAT(probe.err, HasSubstr("rsp=0xc1"));
+    Result odd = raw("0x3a 0x52 0x03 0xa1 0x01");
+    EXPECT_EQ(odd.status, 1);
+    EXPECT_THAT(odd.err, HasSubstr("rsp=0xc7"));
+}
+
 } // namespace
