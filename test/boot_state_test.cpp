@@ -1,6 +1,7 @@
 // BIOS POST status, boot complete and BMC interface through the host's
 // dispatcher, against the mocked host state and LED group manager.
 #include "host.hpp"
+#include "kestrel_provider.hpp"
 #include "mockbus.hpp"
 #include "sandbox.hpp"
 
@@ -39,10 +40,7 @@ class BootStateTest : public testing::Test
   protected:
     static void SetUpTestSuite()
     {
-        ASSERT_EQ(ipmi::host::loadProviders(KESTREL_PROVIDER_DIR).size(), 1u);
-        void* lib = ::dlopen(
-            (std::string(KESTREL_PROVIDER_DIR) + "/libkestrelipmi.so").c_str(),
-            RTLD_NOW | RTLD_NOLOAD);
+        void* lib = kestrel::test::loadKestrelProvider();
         ASSERT_NE(lib, nullptr);
         postStatus = static_cast<uint8_t*>(::dlsym(lib, "BiosPostStatus"));
         ASSERT_NE(postStatus, nullptr);

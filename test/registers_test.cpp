@@ -2,6 +2,7 @@
 // host's dispatcher, against the sandbox's /dev/mem (a sparse file standing
 // in for physical memory).
 #include "host.hpp"
+#include "kestrel_provider.hpp"
 #include "sandbox.hpp"
 
 #include <dlfcn.h>
@@ -121,10 +122,7 @@ class RegistersTest : public testing::Test
   protected:
     static void SetUpTestSuite()
     {
-        ASSERT_EQ(ipmi::host::loadProviders(KESTREL_PROVIDER_DIR).size(), 1u);
-        void* lib = ::dlopen(
-            (std::string(KESTREL_PROVIDER_DIR) + "/libkestrelipmi.so").c_str(),
-            RTLD_NOW | RTLD_NOLOAD);
+        void* lib = kestrel::test::loadKestrelProvider();
         ASSERT_NE(lib, nullptr);
         longBeeps = static_cast<uint8_t*>(::dlsym(lib, "SpeakerLongBeep"));
         shortBeeps = static_cast<uint8_t*>(::dlsym(lib, "SpeakerShortBeep"));
