@@ -199,4 +199,31 @@ TEST_F(IpmitoolTest, I2cRequestsReachTheBusLibrary)
     EXPECT_THAT(odd.err, HasSubstr("rsp=0xc7"));
 }
 
+TEST_F(IpmitoolTest, FirmwareVersionsReachTheUpdater)
+{
+    Result set = raw("0x3a 0x86 0x00 0x01 0x05 0x00 0x00 0x03");
+    EXPECT_EQ(set.out, " 00\n") << set.err;
+    EXPECT_EQ(raw("0x3a 0x87 0x00").out,
+              " 01 05 00 00 03 00 00 00 00 00 00 00 00 00 00 00\n");
+    const std::vector<std::string> version = {
+        "get-property", "xyz.openbmc_project.Software.BMC.Updater",
+        "/xyz/openbmc_project/software/bios_active",
+        "xyz.openbmc_project.Software.Version", "Version"};
+    EXPECT_EQ(busctl(version).out, "s \"1.05.03\"\n");
+    EXPECT_EQ(raw("0x3a 0xb2 0x01 0x02 0x1a 0x00").out, " 00\n");
+    EXPECT_EQ(busctl(version).out, "s \"L2.1a\"\n");
+    EXPECT_THAT(raw("0x3a 0x87 0x1d").err, HasSubstr("rsp=0xc1"));
+}
+
+TEST_F(IpmitoolTest, MiscSubcommands)
+{
+    fs::create_directories("/sys/bus/spi/devices/spi0.1/spi-nor");
+    std::ofstream("/sys/bus/spi/devices/spi0.1/spi-nor/jedec_id") << "ef4019\n";
+    EXPECT_EQ(raw("0x3a 0xe3 0x43 0x01").out, " ef 40 19\n");
+    EXPECT_THAT(raw("0x3a 0xe3 0x43 0x02").err, HasSubstr("rsp=0xcc"));
+    EXPECT_EQ(raw("0x3a 0xe3 0xb0 0x00 0x01").status, 0);
+    EXPECT_EQ(raw("0x3a 0xe3 0xb0 0x01").out, " 01\n");
+    EXPECT_THAT(raw("0x3a 0xe3 0x44").err, HasSubstr("rsp=0xcc"));
+}
+
 } // namespace
