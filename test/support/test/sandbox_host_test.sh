@@ -100,6 +100,24 @@ check "the host's /dev/mem is as it was" \
 out=$("$sandbox" -- od -An -tx1 -j $((0x1E6E203C)) -N1 /dev/mem)
 check "and every sandbox starts with zeroed memory" test "$out" = " 00"
 
+# Commands that act on the machine are recorded, not run, by name or by path.
+host_systemctl=$(stat -L -c %d:%i:%s "$(command -v systemctl || echo /nonexistent)" 2>/dev/null || echo none)
+out=$("$sandbox" -- sh -c \
+    'shutdown; systemctl restart systemd-networkd &&
+     # Harmless arguments, should a stand-in ever fail to cover a path.
+     for p in /usr/bin/systemctl /usr/sbin/shutdown; do [ -e "$p" ] && "$p" --version; done
+     echo 5 >"$SB_RUN/stand-in-status/reboot"; reboot; echo "rc=$?"; cat "$SB_RUN/commands.log"')
+check "a stand-in answers the status asked for" test "$(head -n1 <<<"$out")" = "rc=5"
+check "stand-ins record each call by name" \
+    test "$(sed -n '2,3p;$p' <<<"$out")" = "shutdown
+systemctl restart systemd-networkd
+reboot"
+by_path=0
+for p in /usr/bin/systemctl /usr/sbin/shutdown; do [ -e "$p" ] && by_path=$((by_path + 1)); done
+check "and by path" test "$(grep -cxE '(systemctl|shutdown) --version' <<<"$out")" -eq "$by_path"
+check "the host's systemctl is untouched" \
+    test "$(stat -L -c %d:%i:%s "$(command -v systemctl || echo /nonexistent)" 2>/dev/null || echo none)" = "$host_systemctl"
+
 # Whatever the command leaves running dies with the sandbox.
 "$sandbox" -- sh -c 'sleep 987654 & exit 0'
 check "no process outlives the sandbox" test -z "$(pgrep -f '^sleep 987654$')"
