@@ -19,9 +19,9 @@ namespace
 // One id per thread; 0 means "not set yet".
 thread_local uint64_t currentId = 0;
 
-uint64_t combine(uint64_t seed, uint64_t value)
+uint64_t combine(uint64_t hash, uint64_t value)
 {
-    return seed ^ (value + 0x9e3779b97f4a7c15ULL + (seed << 6) + (seed >> 2));
+    return hash ^ (value + 0x9e3779b97f4a7c15ULL + (hash << 6) + (hash >> 2));
 }
 
 } // namespace

@@ -300,7 +300,7 @@ class Am5CpuSpecTest : public testing::Test
     {
         static int serial = 0;
         std::string barrier =
-            "am5_cpu_spec_test barrier " + std::to_string(++serial);
+            "am5_cpu_test barrier " + std::to_string(++serial);
         sd_journal_send("MESSAGE=%s", barrier.c_str(), "PRIORITY=6", nullptr);
         EXPECT_TRUE(kestrel::test::waitForJournal(barrier, mark));
         std::vector<kestrel::test::JournalEntry> found;
