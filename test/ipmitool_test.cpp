@@ -226,4 +226,32 @@ TEST_F(IpmitoolTest, MiscSubcommands)
     EXPECT_THAT(raw("0x3a 0xe3 0x44").err, HasSubstr("rsp=0xcc"));
 }
 
+
+TEST_F(IpmitoolTest, NetworkCommandsReachTheirStores)
+{
+    // MAC address slot 0 in the EEPROM, and the fixed MAC info.
+    EXPECT_EQ(raw("0x3a 0xa0 0x00 0x02 0x11 0x22 0x33 0x44 0x55").status, 0);
+    EXPECT_EQ(raw("0x3a 0xa1 0x00").out, " 02 11 22 33 44 55\n");
+    EXPECT_EQ(raw("0x3a 0xe2 0x01").out, " 02 01 02\n");
+
+    // NC-SI port: driver rebound and networkd restarted through the stand-in.
+    fs::create_directories("/sys/bus/platform/drivers/ftgmac100");
+    EXPECT_EQ(raw("0x3a 0x20 0x01").status, 0);
+    EXPECT_EQ(raw("0x3a 0x21").out, " 01\n");
+    auto log = kestrel::test::readFile(fs::path(std::getenv("SB_RUN")) /
+                                       "commands.log");
+    EXPECT_THAT(std::string(log.begin(), log.end()),
+                HasSubstr("systemctl restart systemd-networkd\n"));
+
+    // SSH on eth2, through the network service.
+    EXPECT_EQ(raw("0x3a 0x22 0x03 0x00").status, 0);
+    EXPECT_EQ(raw("0x3a 0x23 0x03").out, " 00\n");
+    EXPECT_EQ(busctl({"get-property", "xyz.openbmc_project.Network",
+                      "/xyz/openbmc_project/network/eth2",
+                      "xyz.openbmc_project.Network.EthernetInterface", "SSH"})
+                  .out,
+              "b false\n");
+    EXPECT_THAT(raw("0x3a 0x23 0x04").err, HasSubstr("rsp=0xcc"));
+}
+
 } // namespace
