@@ -3,6 +3,7 @@
 // manager, the software updater and the BMC and chassis state managers over
 // D-Bus.  A shutdown runs on a detached thread after a short delay, so the
 // reply reaches the requester first.
+#include "dbus_ops.hpp"
 #include "kestrel.hpp"
 
 #include <ipmid/api.hpp>
@@ -35,9 +36,6 @@ constexpr uint8_t optResetOnly = 0x05;
 
 constexpr int32_t shutdownDelaySeconds = 1;
 
-constexpr auto ledService = "xyz.openbmc_project.LED.GroupManager";
-constexpr auto ledBmcBooted = "/xyz/openbmc_project/led/groups/bmc_booted";
-constexpr auto ledInterface = "xyz.openbmc_project.Led.Group";
 
 constexpr auto updaterService = "xyz.openbmc_project.Software.BMC.Updater";
 constexpr auto softwareObject = "/xyz/openbmc_project/software";
@@ -83,9 +81,9 @@ extern "C" {
  *  at. */
 KESTREL_EXPORT void hbled_off(const ipmi::Context::ptr& ctx)
 {
-    static_cast<void>(ipmi::setDbusProperty(ctx, ledService, ledBmcBooted,
-                                            ledInterface, "Asserted",
-                                            ipmi::Value(false)));
+    static_cast<void>(ipmi::setDbusProperty(
+        ctx, kestrel::dbus::ledService, kestrel::dbus::ledBmcBooted,
+        kestrel::dbus::ledInterface, "Asserted", ipmi::Value(false)));
 }
 
 /** Asks the software updater for a factory reset; the call's result is not
