@@ -22,6 +22,17 @@ struct Expected
 
 // Key (netFn << 8) | cmd.
 const std::map<unsigned, Expected> expectedTable = {
+    {0x3A01, {"ipmiSetSmartFan", true}},
+    {0x3A02, {"ipmiGetSmartFan", true}},
+    {0x3A0C,
+     {"_Z18ipmiSetFanInitDutyRSt10shared_ptrIN4ipmi7ContextEESt6vectorIhSaIhEE",
+      false}},
+    {0x3A0D,
+     {"_Z18ipmiGetFanInitDutyRSt10shared_ptrIN4ipmi7ContextEE", false}},
+    {0x3A88, {"ipmiSetChassisIntr", true}},
+    {0x3A89, {"ipmiGetChassisIntr", true}},
+    {0x3AE6, {"ipmiSetMonitor", true}},
+    {0x3AE7, {"ipmiGetMonitor", true}},
     {0x3A20, {"ipmiSetNcsiSelect", true}},
     {0x3A21, {"ipmiGetNcsiSelect", true}},
     {0x3A22, {"_Z17ipmiSshControlSetRSt10shared_ptrIN4ipmi7ContextEEhh", false}},
@@ -94,6 +105,8 @@ TEST_F(CommandTableTest, ExportsConstructorsAndStateVariables)
          {"register_netfn_oem_bios_post_status",
           "register_netfn_oem_bmc_interface", "register_netfn_oem_boot_complete",
           "register_netfn_oem_chassis_id", "register_netfn_oem_fw_version",
+          "register_netfn_oem_smart_fan", "register_netfn_oem_fan_init_duty",
+          "register_netfn_oem_chassis_intr", "register_netfn_oem_monitor_intr",
           "register_netfn_oem_misc", "register_netfn_oem_mac_addr",
           "register_netfn_oem_ncsi_select",
           "register_netfn_oem_network_interface", "macoffset",

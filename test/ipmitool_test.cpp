@@ -254,4 +254,29 @@ TEST_F(IpmitoolTest, NetworkCommandsReachTheirStores)
     EXPECT_THAT(raw("0x3a 0x23 0x04").err, HasSubstr("rsp=0xcc"));
 }
 
+TEST_F(IpmitoolTest, FanDutiesAndSensorSwitches)
+{
+    // The PWM controller as hwmon2, two outputs.
+    fs::path hwmon = "/sys/bus/platform/drivers/aspeed_pwm_tacho/"
+                     "1e786000.pwm-tacho-controller/hwmon/hwmon2";
+    fs::create_directories(hwmon);
+    for (const char* name : {"pwm1", "pwm2"})
+    {
+        kestrel::test::writeFile(hwmon / name, "255\n");
+    }
+    EXPECT_EQ(raw("0x3a 0x01 0x32 0x64").status, 0);
+    EXPECT_EQ(kestrel::test::readTextFile(hwmon / "pwm1"), "127");
+    EXPECT_EQ(raw("0x3a 0x02").out, " 31 64 00 00 00 00 00 00\n");
+    EXPECT_EQ(raw("0x3a 0x01").status, 0);
+
+    EXPECT_EQ(raw("0x3a 0x0c 0x14 0x32").status, 0);
+    EXPECT_THAT(raw("0x3a 0x0d").out, testing::StartsWith(" 14 32"));
+    EXPECT_THAT(raw("0x3a 0x0c 0x13").err, HasSubstr("rsp=0xcc"));
+
+    EXPECT_EQ(raw("0x3a 0x88 0x00").status, 0);
+    EXPECT_EQ(raw("0x3a 0x89").out, " 00\n");
+    EXPECT_EQ(raw("0x3a 0xe6 0x00 0x01").status, 0);
+    EXPECT_EQ(raw("0x3a 0xe7 0x00").out, " 01\n");
+}
+
 } // namespace
