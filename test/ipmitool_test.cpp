@@ -13,6 +13,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <string_view>
+#include <vector>
 
 namespace fs = std::filesystem;
 using testing::HasSubstr;
@@ -29,15 +31,38 @@ class IpmitoolTest : public testing::Test
         socketPath = (dir / "ipmi.sock").string();
         int fds[2];
         ASSERT_EQ(::pipe(fds), 0);
+        std::string fd = std::to_string(fds[1]);
+        // ipmid gets the simulated libgpiod in place of the real one.  A
+        // sanitized build then has a library ahead of the ASan runtime,
+        // which is harmless here: the double replaces no allocator.
+        const char* asan = std::getenv("ASAN_OPTIONS");
+        std::vector<std::string> env = {
+            std::string("LD_PRELOAD=") + GPIOD_DOUBLE,
+            std::string("ASAN_OPTIONS=") + (asan != nullptr ? asan : "") +
+                ":verify_asan_link_order=0"};
+        for (char** e = environ; *e != nullptr; ++e)
+        {
+            std::string_view var = *e;
+            if (!var.starts_with("LD_PRELOAD=") &&
+                !var.starts_with("ASAN_OPTIONS="))
+            {
+                env.emplace_back(var);
+            }
+        }
+        std::vector<char*> envp;
+        for (auto& var : env)
+        {
+            envp.push_back(var.data());
+        }
+        envp.push_back(nullptr);
         host = ::fork();
         ASSERT_GE(host, 0);
         if (host == 0)
         {
             ::close(fds[0]);
-            std::string fd = std::to_string(fds[1]);
-            ::execl(IPMID_EXE, IPMID_EXE, "--providers", KESTREL_PROVIDER_DIR,
-                    "--dummy-socket", socketPath.c_str(), "--notify-fd",
-                    fd.c_str(), static_cast<char*>(nullptr));
+            ::execle(IPMID_EXE, IPMID_EXE, "--providers", KESTREL_PROVIDER_DIR,
+                     "--dummy-socket", socketPath.c_str(), "--notify-fd",
+                     fd.c_str(), static_cast<char*>(nullptr), envp.data());
             ::_exit(127);
         }
         ::close(fds[1]);
@@ -277,6 +302,21 @@ TEST_F(IpmitoolTest, FanDutiesAndSensorSwitches)
     EXPECT_EQ(raw("0x3a 0x89").out, " 00\n");
     EXPECT_EQ(raw("0x3a 0xe6 0x00 0x01").status, 0);
     EXPECT_EQ(raw("0x3a 0xe7 0x00").out, " 01\n");
+}
+
+TEST_F(IpmitoolTest, GpioLinesAndTheSystemFaultLed)
+{
+    EXPECT_EQ(raw("0x3a 0x10 0x07 0x02 0x01").out, " 07 02 01\n");
+    EXPECT_EQ(raw("0x3a 0x11 0x07").out, " 07 01 02 01\n");
+    EXPECT_EQ(raw("0x3a 0x11 0xff").out, " ff 01 ff ff\n");
+    EXPECT_THAT(raw("0x3a 0x10 0xff 0x02 0x01").err, HasSubstr("rsp=0xcc"));
+
+    EXPECT_EQ(raw("0x3a 0x10 0x33 0x02 0x01").out, " 33 02 00\n");
+    EXPECT_EQ(busctl({"get-property", "xyz.openbmc_project.LED.GroupManager",
+                      "/xyz/openbmc_project/led/groups/system_fault",
+                      "xyz.openbmc_project.Led.Group", "Asserted"})
+                  .out,
+              "b true\n");
 }
 
 } // namespace
