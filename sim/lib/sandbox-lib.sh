@@ -80,7 +80,8 @@ sb_stop() {
 # stops answering).  Template parameters come from the JSON given to
 # sb_start_mock, or else from $SB_PARAMS_KEY.
 
-SB_MOCK_KEYS=(systemd led network state_host state_bmc state_chassis software)
+SB_MOCK_KEYS=(systemd led network state_host state_bmc state_chassis software
+    fan_sensor temp_sensor)
 
 # Debian's interpreter: it has dbus-python and dbusmock, another python3
 # earlier on PATH may not.

@@ -4,7 +4,8 @@ An ObjectManager at /xyz/openbmc_project/led/groups, and one object per group
 below it with xyz.openbmc_project.Led.Group.Asserted (b).
 
 Parameters: {"groups": [NAME...], "asserted": [NAME...]}; the default groups
-are system_fault, bmc_booted and enclosure_identify, none asserted.
+are system_fault, bmc_booted, enclosure_identify and fan_fault, none
+asserted.
 """
 
 import os
@@ -19,7 +20,7 @@ IS_OBJECT_MANAGER = True
 SYSTEM_BUS = True
 
 GROUP_IFACE = 'xyz.openbmc_project.Led.Group'
-DEFAULT_GROUPS = ['system_fault', 'bmc_booted', 'enclosure_identify']
+DEFAULT_GROUPS = ['system_fault', 'bmc_booted', 'enclosure_identify', 'fan_fault']
 
 
 def load(mock, parameters):

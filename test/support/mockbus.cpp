@@ -431,7 +431,8 @@ Error::Error(std::string name, const std::string& message) :
 const std::vector<Service>& allServices()
 {
     static const std::vector<Service> all{
-        systemd, led, network, stateHost, stateBmc, stateChassis, software};
+        systemd,  led,      network,   stateHost, stateBmc,
+        stateChassis, software, fanSensor, tempSensor};
     return all;
 }
 

@@ -56,8 +56,13 @@ inline constexpr Service stateChassis{"state_chassis",
 inline constexpr Service software{"software",
                                   "xyz.openbmc_project.Software.BMC.Updater",
                                   "/xyz/openbmc_project/software"};
+inline constexpr Service fanSensor{"fan_sensor", "xyz.openbmc_project.FanSensor",
+                                   "/xyz/openbmc_project/sensors"};
+inline constexpr Service tempSensor{"temp_sensor",
+                                    "xyz.openbmc_project.HwmonTempSensor",
+                                    "/xyz/openbmc_project/sensors"};
 
-/** All seven, in the order `--mocks all` starts them. */
+/** All of them, in the order `--mocks all` starts them. */
 const std::vector<Service>& allServices();
 
 /** The service with this key; throws std::invalid_argument if none. */

@@ -1,0 +1,96 @@
+// The property monitor on the bus: one PropertiesChanged watch for the
+// host's state and one per configured interface entry; each signal is read,
+// handed to the engine (engine.hpp), and the engine's plan carried out
+// through an Actuator.
+#pragma once
+
+#include "config.hpp"
+#include "engine.hpp"
+
+#include <sdbusplus/asio/connection.hpp>
+#include <sdbusplus/bus.hpp>
+#include <sdbusplus/bus/match.hpp>
+#include <sdbusplus/message.hpp>
+
+#include <boost/system/error_code.hpp>
+
+#include <filesystem>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace property_mon
+{
+
+inline constexpr const char* hostStateService = "xyz.openbmc_project.State.Host";
+
+/** Where the engine's decisions leave the process: the one seam between
+ *  the engine and the bus and shell. */
+class Actuator
+{
+  public:
+    virtual ~Actuator() = default;
+    /** Sends the write of `Asserted` without waiting for the reply. */
+    virtual void setLedAsserted(const std::string& path, bool asserted) = 0;
+    /** Runs the command through the system shell and waits for it; its
+     *  exit status is not looked at. */
+    virtual void runCommand(const std::string& command) = 0;
+};
+
+/** LED writes as asynchronous Set calls to the LED group manager, whose
+ *  failures are logged ("Failed to set LED state"); commands through
+ *  std::system. */
+class BusActuator : public Actuator
+{
+  public:
+    explicit BusActuator(sdbusplus::asio::connection& conn) : conn(conn)
+    {
+    }
+    void setLedAsserted(const std::string& path, bool asserted) override;
+    void runCommand(const std::string& command) override;
+
+  private:
+    sdbusplus::asio::connection& conn;
+};
+
+class WatchKeeper
+{
+  public:
+    /** Loads the configuration and registers the host-state watch, then
+     *  one watch per interface entry in file order.  Throws when the file
+     *  cannot be loaded (config.hpp) or a watch cannot be registered;
+     *  nothing is registered then. */
+    WatchKeeper(sdbusplus::bus_t& bus, Actuator& actuator,
+                const std::filesystem::path& configPath);
+    WatchKeeper(const WatchKeeper&) = delete;
+    WatchKeeper& operator=(const WatchKeeper&) = delete;
+    virtual ~WatchKeeper() = default;
+
+    /** The reply to the start-up read of CurrentHostState: sets the flag,
+     *  runs no actions. */
+    void onInitialHostState(const boost::system::error_code& ec,
+                            const std::variant<std::string>& state);
+    void onHostStateChanged(sdbusplus::message_t& m,
+                            const std::vector<Entry>& hostState);
+    void onPropertiesChanged(sdbusplus::message_t& m, const Watch& watch);
+
+    const State& state() const
+    {
+        return current;
+    }
+
+  private:
+    Actuator& actuator;
+    State current;
+    // Declared last: the watches' handlers use the members above.
+    std::vector<sdbusplus::bus::match_t> matches;
+
+    void carryOut(const Plan& plan, const char* path, const char* interface);
+};
+
+/** Sends the start-up read of CurrentHostState; the reply (or a failure to
+ *  send) goes to keeper.onInitialHostState. */
+void readInitialHostState(sdbusplus::asio::connection& conn,
+                          WatchKeeper& keeper);
+
+} // namespace property_mon
