@@ -200,15 +200,17 @@ std::vector<PropertyRule> rules(const json& properties)
         if (!table->is_object())
         {
             PropertyRule bad;
-            bad.tableError = ShapeError{"property table must be an object, not " +
-                                            std::string(table->type_name()),
-                                        table->dump()};
+            bad.tableError =
+                ShapeError{"property table must be an object, not " +
+                               std::string(table->type_name()),
+                           table->dump()};
             out.push_back(std::move(bad));
             continue;
         }
         for (const auto& [name, conditions] : table->items())
         {
-            out.push_back(PropertyRule{std::nullopt, name, entries(conditions)});
+            out.push_back(
+                PropertyRule{std::nullopt, name, entries(conditions)});
         }
     }
     return out;

@@ -29,9 +29,8 @@ int main()
         // A stop request ends the loop, so the watches are removed on the
         // way out.
         boost::asio::signal_set stop(io, SIGTERM, SIGINT);
-        stop.async_wait([&io](const boost::system::error_code&, int) {
-            io.stop();
-        });
+        stop.async_wait([&io](const boost::system::error_code&, int)
+                        { io.stop(); });
         io.run();
     }
     catch (const std::exception& e)

@@ -2,6 +2,7 @@
 
 #include <phosphor-logging/log.hpp>
 
+#include <cerrno>
 #include <cstdlib>
 #include <exception>
 #include <fstream>
@@ -31,8 +32,8 @@ Config loadFile(const std::filesystem::path& path)
 void logBadSignal(const char* path, const char* interface,
                   const std::exception& e)
 {
-    log<level::ERR>("Malformed PropertiesChanged signal", entry("PATH=%s", path),
-                    entry("INTERFACE=%s", interface),
+    log<level::ERR>("Malformed PropertiesChanged signal",
+                    entry("PATH=%s", path), entry("INTERFACE=%s", interface),
                     entry("ERROR=%s", e.what()));
 }
 
@@ -41,7 +42,8 @@ void logBadSignal(const char* path, const char* interface,
 void BusActuator::setLedAsserted(const std::string& path, bool asserted)
 {
     conn.async_method_call(
-        [](const boost::system::error_code& ec) {
+        [](const boost::system::error_code& ec)
+        {
             if (ec)
             {
                 log<level::ERR>("Failed to set LED state",
@@ -58,6 +60,40 @@ void BusActuator::runCommand(const std::string& command)
     [[maybe_unused]] int status = std::system(command.c_str());
 }
 
+WatchMatch::WatchMatch(sd_bus* bus, const std::string& rule, Handler handler) :
+    watch(std::make_unique<Watch>(Watch{std::move(handler), 0}))
+{
+    sd_bus_slot* s = nullptr;
+    int r = sd_bus_add_match_async(bus, &s, rule.c_str(), &onSignal,
+                                   &onInstalled, watch.get());
+    if (r < 0)
+    {
+        throw sdbusplus::exception::SdBusError(-r, "sd_bus_add_match_async");
+    }
+    slot.reset(s);
+}
+
+// sd-bus calls these from C: nothing may propagate.  The handlers contain
+// their own failures.
+int WatchMatch::onSignal(sd_bus_message* m, void* userdata,
+                         sd_bus_error*) noexcept
+{
+    sdbusplus::message_t message(m);
+    static_cast<Watch*>(userdata)->handler(message);
+    return 0;
+}
+
+int WatchMatch::onInstalled(sd_bus_message* m, void* userdata,
+                            sd_bus_error*) noexcept
+{
+    if (sd_bus_message_is_method_error(m, nullptr))
+    {
+        int e = sd_bus_message_get_errno(m);
+        static_cast<Watch*>(userdata)->refused = e > 0 ? e : EIO;
+    }
+    return 0;
+}
+
 WatchKeeper::WatchKeeper(sdbusplus::bus_t& bus, Actuator& actuator,
                          const std::filesystem::path& configPath) :
     actuator(actuator)
@@ -66,16 +102,37 @@ WatchKeeper::WatchKeeper(sdbusplus::bus_t& bus, Actuator& actuator,
     std::vector<std::string> rules = watchRules(config);
     matches.reserve(rules.size());
     matches.emplace_back(
-        bus, rules[0],
-        [this, hostState = std::move(config.hostState)](
-            sdbusplus::message_t& m) { onHostStateChanged(m, hostState); });
+        bus.get(), rules[0],
+        [this, hostState = std::move(config.hostState)](sdbusplus::message_t& m)
+        { onHostStateChanged(m, hostState); });
     for (std::size_t i = 0; i < config.watches.size(); ++i)
     {
-        matches.emplace_back(bus, rules[i + 1],
+        matches.emplace_back(bus.get(), rules[i + 1],
                              [this, watch = std::move(config.watches[i])](
-                                 sdbusplus::message_t& m) {
-                                 onPropertiesChanged(m, watch);
-                             });
+                                 sdbusplus::message_t& m)
+                             { onPropertiesChanged(m, watch); });
+    }
+    confirmMatches(bus);
+}
+
+void WatchKeeper::confirmMatches(sdbusplus::bus_t& bus)
+{
+    // The bus answers one connection's calls in order: once a call sent
+    // after the rules is answered, every rule has been answered too, and
+    // those answers wait in the connection's queue.
+    auto barrier =
+        bus.new_method_call("org.freedesktop.DBus", "/org/freedesktop/DBus",
+                            "org.freedesktop.DBus", "GetId");
+    bus.call(barrier);
+    while (sd_bus_process(bus.get(), nullptr) > 0)
+    {
+    }
+    for (const WatchMatch& m : matches)
+    {
+        if (m.refused() != 0)
+        {
+            throw sdbusplus::exception::SdBusError(m.refused(), "sd_bus_match");
+        }
     }
 }
 
@@ -143,11 +200,11 @@ void WatchKeeper::carryOut(const Plan& plan, const char* path,
 {
     if (plan.error)
     {
-        log<level::ERR>("Malformed monitor configuration entry, actions skipped",
-                        entry("PATH=%s", path),
-                        entry("INTERFACE=%s", interface),
-                        entry("ERROR=%s", plan.error->what.c_str()),
-                        entry("ENTRY=%s", plan.error->entry.c_str()));
+        log<level::ERR>(
+            "Malformed monitor configuration entry, actions skipped",
+            entry("PATH=%s", path), entry("INTERFACE=%s", interface),
+            entry("ERROR=%s", plan.error->what.c_str()),
+            entry("ENTRY=%s", plan.error->entry.c_str()));
     }
     current = plan.after;
     for (const Effect& effect : plan.effects)
@@ -166,13 +223,11 @@ void WatchKeeper::carryOut(const Plan& plan, const char* path,
 void readInitialHostState(sdbusplus::asio::connection& conn,
                           WatchKeeper& keeper)
 {
-    conn.async_method_call(
-        [&keeper](const boost::system::error_code& ec,
-                  const std::variant<std::string>& state) {
-            keeper.onInitialHostState(ec, state);
-        },
-        hostStateService, hostStatePath, propertiesInterface, "Get",
-        hostStateInterface, "CurrentHostState");
+    conn.async_method_call([&keeper](const boost::system::error_code& ec,
+                                     const std::variant<std::string>& state)
+                           { keeper.onInitialHostState(ec, state); },
+                           hostStateService, hostStatePath, propertiesInterface,
+                           "Get", hostStateInterface, "CurrentHostState");
 }
 
 } // namespace property_mon

@@ -9,12 +9,15 @@
 
 #include <sdbusplus/asio/connection.hpp>
 #include <sdbusplus/bus.hpp>
-#include <sdbusplus/bus/match.hpp>
 #include <sdbusplus/message.hpp>
 
 #include <boost/system/error_code.hpp>
 
+#include <systemd/sd-bus.h>
+
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <string>
 #include <variant>
 #include <vector>
@@ -22,7 +25,8 @@
 namespace property_mon
 {
 
-inline constexpr const char* hostStateService = "xyz.openbmc_project.State.Host";
+inline constexpr const char* hostStateService =
+    "xyz.openbmc_project.State.Host";
 
 /** Where the engine's decisions leave the process: the one seam between
  *  the engine and the bus and shell. */
@@ -51,6 +55,49 @@ class BusActuator : public Actuator
 
   private:
     sdbusplus::asio::connection& conn;
+};
+
+/** One watch's match rule on the bus, removed when this goes away.
+ *  Unlike sdbusplus::bus::match_t, which waits for the bus to confirm each
+ *  rule in turn, the rule is sent without waiting: WatchKeeper confirms all
+ *  its rules with one round trip, so start-up does not grow by a round trip
+ *  per watch. */
+class WatchMatch
+{
+  public:
+    using Handler = std::function<void(sdbusplus::message_t&)>;
+
+    /** Sends the rule; throws SdBusError when it cannot be sent. */
+    WatchMatch(sd_bus* bus, const std::string& rule, Handler handler);
+
+    /** 0 while the bus has not refused the rule, else the errno of its
+     *  refusal (known once the bus has answered). */
+    int refused() const
+    {
+        return watch->refused;
+    }
+
+  private:
+    struct Watch
+    {
+        Handler handler;
+        int refused = 0;
+    };
+    struct SlotUnref
+    {
+        void operator()(sd_bus_slot* s) const noexcept
+        {
+            sd_bus_slot_unref(s);
+        }
+    };
+    // Declared first so the slot, which refers to it, goes away before it.
+    std::unique_ptr<Watch> watch;
+    std::unique_ptr<sd_bus_slot, SlotUnref> slot;
+
+    static int onSignal(sd_bus_message* m, void* userdata,
+                        sd_bus_error* error) noexcept;
+    static int onInstalled(sd_bus_message* m, void* userdata,
+                           sd_bus_error* error) noexcept;
 };
 
 class WatchKeeper
@@ -83,8 +130,11 @@ class WatchKeeper
     Actuator& actuator;
     State current;
     // Declared last: the watches' handlers use the members above.
-    std::vector<sdbusplus::bus::match_t> matches;
+    std::vector<WatchMatch> matches;
 
+    /** Waits until the bus has answered every rule; throws if it refused
+     *  one. */
+    void confirmMatches(sdbusplus::bus_t& bus);
     void carryOut(const Plan& plan, const char* path, const char* interface);
 };
 

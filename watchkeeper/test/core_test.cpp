@@ -3,9 +3,10 @@
 #include "config.hpp"
 #include "engine.hpp"
 
+#include <nlohmann/json.hpp>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
 #include <sstream>
 #include <stdexcept>
@@ -108,8 +109,8 @@ TEST(Config, ActionMembersAreStepsInNameOrder)
     auto c = load(R"({"hoststate": [{"value": 0, "actions": [
         {"run": ["a"], "led": ["/p", 1], "note": "ignored"}]}]})");
     const auto& a = c.hostState.at(0).actions.at(0);
-    EXPECT_THAT(a.steps, ElementsAre(Step{LedWrite{"/p", true}},
-                                     Step{RunCommand{"a"}}));
+    EXPECT_THAT(a.steps,
+                ElementsAre(Step{LedWrite{"/p", true}}, Step{RunCommand{"a"}}));
 }
 
 TEST(Config, TypeErrorsAtLoadStopStartUpWithTheLibrarysMessage)
@@ -141,12 +142,13 @@ TEST(Config, TypeErrorsAtLoadStopStartUpWithTheLibrarysMessage)
 
 TEST(Config, WatchesThatCouldNeverMatchAreRefused)
 {
-    for (const char* json : {
-             R"({"monitors": [{"interfaces": [{"name": "a.B"}]}]})",
-             R"({"monitors": [{"path": "p", "interfaces": [{"name": "a.B"}]}]})",
-             R"({"monitors": [{"path": "/p", "interfaces": [{}]}]})",
-             R"({"monitors": [{"path": "/p", "interfaces": [{"name": "a'"}]}]})",
-         })
+    for (
+        const char* json : {
+            R"({"monitors": [{"interfaces": [{"name": "a.B"}]}]})",
+            R"({"monitors": [{"path": "p", "interfaces": [{"name": "a.B"}]}]})",
+            R"({"monitors": [{"path": "/p", "interfaces": [{}]}]})",
+            R"({"monitors": [{"path": "/p", "interfaces": [{"name": "a'"}]}]})",
+        })
     {
         EXPECT_THROW(load(json), std::invalid_argument) << json;
     }
@@ -154,7 +156,8 @@ TEST(Config, WatchesThatCouldNeverMatchAreRefused)
     EXPECT_THAT(load(R"({"monitors": [{}]})").watches, IsEmpty());
 }
 
-// --- Host state ------------------------------------------------------------------
+// --- Host state
+// ------------------------------------------------------------------
 
 TEST(Engine, HostStateActionsRunOnEveryOffOrRunningSignal)
 {
@@ -190,15 +193,16 @@ TEST(Engine, HostStateGatesConditionEntries)
                                  {"condition": ["other", 0], "run": ["d"]}]}]}])");
     // After a failed start-up read the host counts as running.
     State running{hostRunningFromStartup(""), 0, 0};
-    EXPECT_THAT(texts(onPropertiesChanged(rules, {{"Functional", false}},
-                                          running)),
-                ElementsAre("run c", "run d"));
-    EXPECT_THAT(texts(onPropertiesChanged(rules, {{"Functional", false}},
-                                          State{})),
-                ElementsAre("run a", "run b"));
+    EXPECT_THAT(
+        texts(onPropertiesChanged(rules, {{"Functional", false}}, running)),
+        ElementsAre("run c", "run d"));
+    EXPECT_THAT(
+        texts(onPropertiesChanged(rules, {{"Functional", false}}, State{})),
+        ElementsAre("run a", "run b"));
 }
 
-// --- Properties and fault masks -------------------------------------------------
+// --- Properties and fault masks
+// -------------------------------------------------
 
 TEST(Engine, FaultMasksDriveTheSystemFaultLed)
 {
@@ -242,9 +246,9 @@ TEST(Engine, FaultPassWritesTheLedAfterEveryMember)
     // Bits outside 0..7 and memory errors change no mask but still write
     // the LED; the last object's pass visits its three members, then its
     // own "led" member writes /l.
-    EXPECT_THAT(texts(p), ElementsAre(sf + " 0", sf + " 0", sf + " 0",
-                                      sf + " 1", sf + " 1", sf + " 1",
-                                      "led /l 1"));
+    EXPECT_THAT(texts(p),
+                ElementsAre(sf + " 0", sf + " 0", sf + " 0", sf + " 1",
+                            sf + " 1", sf + " 1", "led /l 1"));
     EXPECT_EQ(p.after, (State{false, 0x02, 0x00}));
 }
 
@@ -253,8 +257,8 @@ TEST(Engine, EachFaultMemberStartsAPassOverTheWholeObject)
     auto rules = rulesOf(R"([{"P": [{"value": 1, "actions": [
         {"ThermalHot": ["assert", 3], "FanFail": ["assert", 1]}]}]}])");
     Plan p = onPropertiesChanged(rules, {{"P", true}}, State{});
-    EXPECT_THAT(texts(p), ElementsAre(sf + " 1", sf + " 1", sf + " 1",
-                                      sf + " 1"));
+    EXPECT_THAT(texts(p),
+                ElementsAre(sf + " 1", sf + " 1", sf + " 1", sf + " 1"));
     EXPECT_EQ(p.after, (State{false, 0x02, 0x08}));
 }
 
@@ -277,7 +281,8 @@ TEST(Engine, LedActionWritesOnlyItsGroupAndMatchingIsByValue)
                 IsEmpty());
 }
 
-// --- Malformed entries ------------------------------------------------------------
+// --- Malformed entries
+// ------------------------------------------------------------
 
 TEST(Engine, MalformedEntryOnTheReadPathSkipsTheWholeSignal)
 {

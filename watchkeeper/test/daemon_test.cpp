@@ -4,13 +4,12 @@
 #include "sandbox.hpp"
 
 #include <fcntl.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include <chrono>
 #include <filesystem>
@@ -100,17 +99,19 @@ class WatchKeeperTest : public mockbus::MockTest
                                          O_WRONLY | O_CREAT | O_TRUNC, 0644);
         posix_spawn_file_actions_adddup2(&files, 1, 2);
         char* argv[] = {const_cast<char*>(WATCHKEEPER_EXE), nullptr};
-        ASSERT_EQ(posix_spawn(&pid, WATCHKEEPER_EXE, &files, nullptr, argv,
-                              environ),
-                  0);
+        ASSERT_EQ(
+            posix_spawn(&pid, WATCHKEEPER_EXE, &files, nullptr, argv, environ),
+            0);
         posix_spawn_file_actions_destroy(&files);
 
         auto deadline = std::chrono::steady_clock::now() + 10s;
-        auto ready = [&] {
+        auto ready = [&]
+        {
             if (hostService)
             {
-                return fileOr(hostLog, "").substr(seen).find(
-                           "CurrentHostState") != std::string::npos;
+                return fileOr(hostLog, "")
+                           .substr(seen)
+                           .find("CurrentHostState") != std::string::npos;
             }
             return !kestrel::test::journalSince(mark).empty();
         };
@@ -172,11 +173,10 @@ TEST_F(WatchKeeperTest, SampleConfigurationDrivesTheLedsEndToEnd)
     EXPECT_THAT(fileOr("/run/watchkeeper/events", ""),
                 HasSubstr("CPU0_Temp critical"));
 
-    mockbus::updateProperty(mockbus::stateHost,
-                            "/xyz/openbmc_project/state/host0",
-                            "xyz.openbmc_project.State.Host",
-                            "CurrentHostState",
-                            "xyz.openbmc_project.State.Host.HostState.Off");
+    mockbus::updateProperty(
+        mockbus::stateHost, "/xyz/openbmc_project/state/host0",
+        "xyz.openbmc_project.State.Host", "CurrentHostState",
+        "xyz.openbmc_project.State.Host.HostState.Off");
     auto deadline = std::chrono::steady_clock::now() + 5s;
     while (fileOr("/run/watchkeeper/host", "") != "off\n" &&
            std::chrono::steady_clock::now() < deadline)
@@ -210,28 +210,29 @@ TEST_F(WatchKeeperTest, OnlyTheWatchedInterfaceReachesEveryWatchOfIt)
                                    "Functional", false);
     // A wrongly typed value reads as false.
     mockbus::emitPropertiesChanged(mockbus::fanSensor, fan0, opStatus,
-                                   "Functional",
-                                   mockbus::Value("s", "broken"));
+                                   "Functional", mockbus::Value("s", "broken"));
     mockbus::emitPropertiesChanged(mockbus::fanSensor, fan0, value,
                                    "Functional", true);
     auto writes = waitForLedWrites(4);
     ASSERT_EQ(writes.size(), 4U);
     EXPECT_EQ(writes[0], "bmc_booted=true");
     // (sd-bus picks the order in which watches of one rule run.)
-    EXPECT_THAT(std::vector(writes.begin() + 1, writes.begin() + 3),
-                UnorderedElementsAre("fan_fault=true",
-                                     "enclosure_identify=true"));
+    EXPECT_THAT(
+        std::vector(writes.begin() + 1, writes.begin() + 3),
+        UnorderedElementsAre("fan_fault=true", "enclosure_identify=true"));
     EXPECT_EQ(writes[3], "bmc_booted=false");
 }
 
 TEST_F(WatchKeeperTest, MalformedEntriesAndSignalsAreLoggedAndServingGoesOn)
 {
     start(R"({"monitors": [
-      {"path": ")" + fan0 + R"(", "interfaces": [{"name": ")" + opStatus +
+      {"path": ")" +
+          fan0 + R"(", "interfaces": [{"name": ")" + opStatus +
           R"(", "properties": [{"Functional": [
             {"value": 0, "actions": [{"FanFail": ["assert", 0]}]},
             {"value": 0, "actions": [{"led": ["/xyz/openbmc_project/led/groups/fan_fault"]}]}]}]}]},
-      {"path": ")" + fan1 + R"(", "interfaces": [{"name": ")" + opStatus +
+      {"path": ")" +
+          fan1 + R"(", "interfaces": [{"name": ")" + opStatus +
           R"(", "properties": [{"Functional": [{"value": 0, "actions": [
             {"FanFail": ["assert", 1]}]}]}]}]}]})");
 
@@ -249,8 +250,8 @@ TEST_F(WatchKeeperTest, MalformedEntriesAndSignalsAreLoggedAndServingGoesOn)
     mockbus::emitSignal(mockbus::fanSensor, fan1,
                         "org.freedesktop.DBus.Properties", "PropertiesChanged",
                         {mockbus::Value(opStatus), mockbus::Value(int32_t{5})});
-    auto bad = kestrel::test::waitForJournal("Malformed PropertiesChanged signal",
-                                             mark);
+    auto bad = kestrel::test::waitForJournal(
+        "Malformed PropertiesChanged signal", mark);
     ASSERT_TRUE(bad);
     EXPECT_EQ((*bad)["PATH"], fan1);
 
@@ -272,15 +273,15 @@ TEST_F(WatchKeeperTest, FailedHostStateReadAndLedWriteAreLogged)
     // Without the host-state service the start-up read fails, the host
     // counts as running, and the "hoststate 1" guard lets its command run.
     start(readFile(SAMPLE_CONFIG));
-    auto failedRead = kestrel::test::waitForJournal("Failed to get host state",
-                                                    mark);
+    auto failedRead =
+        kestrel::test::waitForJournal("Failed to get host state", mark);
     ASSERT_TRUE(failedRead);
     EXPECT_FALSE((*failedRead)["EC"].empty());
 
     mockbus::updateProperty(mockbus::tempSensor, cpu0, critical,
                             "CriticalAlarmHigh", true);
-    auto failedWrite = kestrel::test::waitForJournal("Failed to set LED state",
-                                                     mark);
+    auto failedWrite =
+        kestrel::test::waitForJournal("Failed to set LED state", mark);
     ASSERT_TRUE(failedWrite);
     EXPECT_EQ((*failedWrite)["PRIORITY"], "3");
     EXPECT_THAT((*failedWrite)["EC"], HasSubstr("denied"));
