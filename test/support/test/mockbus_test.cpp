@@ -207,7 +207,7 @@ TEST_F(MockChecks, BusIsPrivateAndHoldsOnlyTheMocks)
     EXPECT_EQ(access("/run/dbus/system_bus_socket", F_OK), 0);
     EXPECT_STREQ(std::getenv("SB_MOCKS"),
                  "systemd led network state_host state_bmc state_chassis "
-                 "software");
+                 "software fan_sensor temp_sensor");
 
     Outcome names;
     callInto(names, "org.freedesktop.DBus", "/org/freedesktop/DBus",
