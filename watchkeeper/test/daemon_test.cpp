@@ -13,7 +13,7 @@
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
+#include <functional>
 #include <thread>
 
 namespace fs = std::filesystem;
@@ -46,17 +46,23 @@ std::vector<std::string> ledWrites()
     return out;
 }
 
+/** Polls `done` until it holds or 10 s have passed; returns its last
+ *  answer. */
+bool waitUntil(const std::function<bool()>& done)
+{
+    auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (!done() && std::chrono::steady_clock::now() < deadline)
+    {
+        std::this_thread::sleep_for(10ms);
+    }
+    return done();
+}
+
 /** Waits until the LED mock has received `n` Set calls, and returns them. */
 std::vector<std::string> waitForLedWrites(std::size_t n)
 {
-    auto deadline = std::chrono::steady_clock::now() + 5s;
-    auto writes = ledWrites();
-    while (writes.size() < n && std::chrono::steady_clock::now() < deadline)
-    {
-        std::this_thread::sleep_for(10ms);
-        writes = ledWrites();
-    }
-    return writes;
+    waitUntil([n] { return ledWrites().size() >= n; });
+    return ledWrites();
 }
 
 std::string fileOr(const fs::path& p, const std::string& otherwise)
@@ -104,23 +110,18 @@ class WatchKeeperTest : public mockbus::MockTest
             0);
         posix_spawn_file_actions_destroy(&files);
 
-        auto deadline = std::chrono::steady_clock::now() + 10s;
-        auto ready = [&]
-        {
-            if (hostService)
+        ASSERT_TRUE(waitUntil(
+            [&]
             {
-                return fileOr(hostLog, "")
-                           .substr(seen)
-                           .find("CurrentHostState") != std::string::npos;
-            }
-            return !kestrel::test::journalSince(mark).empty();
-        };
-        while (!ready())
-        {
-            ASSERT_TRUE(running()) << kestrel::test::readTextFile(output);
-            ASSERT_LT(std::chrono::steady_clock::now(), deadline);
-            std::this_thread::sleep_for(10ms);
-        }
+                if (hostService)
+                {
+                    return fileOr(hostLog, "")
+                               .substr(seen)
+                               .find("CurrentHostState") != std::string::npos;
+                }
+                return !kestrel::test::journalSince(mark).empty();
+            }))
+            << kestrel::test::readTextFile(output);
         mockbus::clearCalls(mockbus::led);
     }
 
@@ -145,14 +146,9 @@ class WatchKeeperTest : public mockbus::MockTest
     fs::path output;
 };
 
-std::string readFile(const fs::path& p)
-{
-    return kestrel::test::readTextFile(p);
-}
-
 TEST_F(WatchKeeperTest, SampleConfigurationDrivesTheLedsEndToEnd)
 {
-    start(readFile(SAMPLE_CONFIG));
+    start(kestrel::test::readTextFile(SAMPLE_CONFIG));
     fs::remove_all("/run/watchkeeper");
 
     mockbus::updateProperty(mockbus::fanSensor, fan1, opStatus, "Functional",
@@ -177,12 +173,7 @@ TEST_F(WatchKeeperTest, SampleConfigurationDrivesTheLedsEndToEnd)
         mockbus::stateHost, "/xyz/openbmc_project/state/host0",
         "xyz.openbmc_project.State.Host", "CurrentHostState",
         "xyz.openbmc_project.State.Host.HostState.Off");
-    auto deadline = std::chrono::steady_clock::now() + 5s;
-    while (fileOr("/run/watchkeeper/host", "") != "off\n" &&
-           std::chrono::steady_clock::now() < deadline)
-    {
-        std::this_thread::sleep_for(10ms);
-    }
+    waitUntil([] { return fileOr("/run/watchkeeper/host", "") == "off\n"; });
     EXPECT_EQ(fileOr("/run/watchkeeper/host", ""), "off\n");
 }
 
@@ -272,7 +263,7 @@ TEST_F(WatchKeeperTest, FailedHostStateReadAndLedWriteAreLogged)
     fs::remove_all("/run/watchkeeper");
     // Without the host-state service the start-up read fails, the host
     // counts as running, and the "hoststate 1" guard lets its command run.
-    start(readFile(SAMPLE_CONFIG));
+    start(kestrel::test::readTextFile(SAMPLE_CONFIG));
     auto failedRead =
         kestrel::test::waitForJournal("Failed to get host state", mark);
     ASSERT_TRUE(failedRead);
