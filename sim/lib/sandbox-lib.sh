@@ -247,3 +247,7 @@ sb_stop_all_mocks() {
     done
     return 0
 }
+
+# The board's network interfaces and the peer namespace (sb_peer).
+# shellcheck source=sim/lib/network.sh
+. "${BASH_SOURCE[0]%/*}/network.sh"
