@@ -16,7 +16,11 @@ Parameters: {"interfaces": [IF...] (default eth0 eth1 eth2 usb0),
 
 Test control (org.freedesktop.DBus.Mock on /xyz/openbmc_project/network, not
 recorded): AddEthernetInterface(s) NAME adds .../network/NAME with SSH true
-and emits InterfacesAdded, as the service does when an interface appears.
+and emits InterfacesAdded, as the service does when an interface appears;
+AnnounceInterfaces(as) NAMES -> as emits InterfacesAdded again for existing
+interfaces (all of them, in the order they were added, when NAMES is
+empty), as the service does when it starts after its watchers, and answers
+the names announced.
 """
 
 import os
@@ -24,6 +28,7 @@ import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import mockcommon as mc  # noqa: E402 pylint: disable=wrong-import-position
+import dbus  # noqa: E402 pylint: disable=wrong-import-position
 import dbusmock.mockobject as mockobject  # noqa: E402 pylint: disable=wrong-import-position
 
 BUS_NAME = 'xyz.openbmc_project.Network'
@@ -57,10 +62,26 @@ def _add_ethernet_interface(self, name):
     mc.emit_interfaces_added(self, f'{MAIN_OBJ}/{name}')
 
 
+def _announce_interfaces(self, names):
+    names = [str(n) for n in names]
+    if not names:
+        names = [path[len(MAIN_OBJ) + 1:] for path, obj in mockobject.objects.items()
+                 if path.startswith(MAIN_OBJ + '/') and ETH_IFACE in obj.props]
+    paths = [f'{MAIN_OBJ}/{name}' for name in names]
+    for path in paths:
+        if ETH_IFACE not in getattr(mockobject.objects.get(path), 'props', {}):
+            raise mc.error(mc.INVALID_ARGS, f'no Ethernet interface at {path}')
+    for path in paths:
+        mc.emit_interfaces_added(self, path)
+    return dbus.Array(names, signature='s')
+
+
 def load(mock, parameters):
     mc.setup(mock)
     mc.add_method(mock, FACTORY_RESET_IFACE, 'Reset', '', '', _nothing)
     mc.add_method(mock, mc.MOCK_IFACE, 'AddEthernetInterface', 's', '', _add_ethernet_interface,
+                  recorded=False)
+    mc.add_method(mock, mc.MOCK_IFACE, 'AnnounceInterfaces', 'as', 'as', _announce_interfaces,
                   recorded=False)
     disabled = set(mc.param(parameters, 'ssh_disabled', []))
     for name in mc.param(parameters, 'interfaces', DEFAULT_INTERFACES):
