@@ -42,6 +42,49 @@ void applyFault(const FaultUpdate& u, State& s)
     }
 }
 
+/** Carries out entry `e` when its value equals `v`.  With `gated`, a
+ *  "condition": ["hoststate", n] member that does not match the host-running
+ *  flag ends the entry there.  Answers the first malformed part that
+ *  reading the entry meets, in the order it is read; the caller then drops
+ *  the plan. */
+const ShapeError* runEntry(const Entry& e, int32_t v, bool gated, Plan& plan)
+{
+    if (e.valueError)
+    {
+        return &*e.valueError;
+    }
+    if (e.value != v)
+    {
+        return nullptr;
+    }
+    if (e.actionsError)
+    {
+        return &*e.actionsError;
+    }
+    int32_t running = plan.after.hostRunning ? 1 : 0;
+    for (const ActionObject& a : e.actions)
+    {
+        if (gated)
+        {
+            if (a.gateError)
+            {
+                return &*a.gateError;
+            }
+            if (a.gate && a.gate->name == "hoststate" &&
+                a.gate->value != running)
+            {
+                break;
+            }
+        }
+        if (a.stepsError)
+        {
+            return &*a.stepsError;
+        }
+        runAction(a, plan);
+    }
+    return nullptr;
+}
+
 } // namespace
 
 bool hostRunningFromStartup(const std::string& currentHostState)
@@ -86,26 +129,10 @@ Plan runHostStateActions(const std::vector<Entry>& hostState,
     int32_t running = before.hostRunning ? 1 : 0;
     for (const Entry& e : hostState)
     {
-        if (e.valueError)
-        {
-            return refuse(*e.valueError, before);
-        }
-        if (e.value != running)
-        {
-            continue;
-        }
-        if (e.actionsError)
-        {
-            return refuse(*e.actionsError, before);
-        }
         // "condition" does not gate host-state actions.
-        for (const ActionObject& a : e.actions)
+        if (const ShapeError* bad = runEntry(e, running, false, plan))
         {
-            if (a.stepsError)
-            {
-                return refuse(*a.stepsError, before);
-            }
-            runAction(a, plan);
+            return refuse(*bad, before);
         }
     }
     return plan;
@@ -139,7 +166,6 @@ Plan onPropertiesChanged(const std::vector<PropertyRule>& rules,
 {
     Plan plan;
     plan.after = before;
-    int32_t running = before.hostRunning ? 1 : 0;
     for (const PropertyRule& rule : rules)
     {
         if (rule.tableError)
@@ -154,35 +180,9 @@ Plan onPropertiesChanged(const std::vector<PropertyRule>& rules,
         int32_t v = it->second ? 1 : 0;
         for (const Entry& e : rule.entries)
         {
-            if (e.valueError)
+            if (const ShapeError* bad = runEntry(e, v, true, plan))
             {
-                return refuse(*e.valueError, before);
-            }
-            if (e.value != v)
-            {
-                continue;
-            }
-            if (e.actionsError)
-            {
-                return refuse(*e.actionsError, before);
-            }
-            for (const ActionObject& a : e.actions)
-            {
-                if (a.gateError)
-                {
-                    return refuse(*a.gateError, before);
-                }
-                if (a.gate && a.gate->name == "hoststate" &&
-                    a.gate->value != running)
-                {
-                    // The rest of this entry's actions are skipped too.
-                    break;
-                }
-                if (a.stepsError)
-                {
-                    return refuse(*a.stepsError, before);
-                }
-                runAction(a, plan);
+                return refuse(*bad, before);
             }
         }
     }
