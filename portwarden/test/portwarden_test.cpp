@@ -48,21 +48,6 @@ std::string path(const std::string& name)
     return "/xyz/openbmc_project/network/" + name;
 }
 
-/** Polls `done` until it holds or five seconds have passed. */
-template <typename F>
-bool eventually(F done)
-{
-    for (auto end = std::chrono::steady_clock::now() + 5s; !done();)
-    {
-        if (std::chrono::steady_clock::now() > end)
-        {
-            return false;
-        }
-        std::this_thread::sleep_for(20ms);
-    }
-    return true;
-}
-
 /** The number of reject rules for port 22 that mention `name`. */
 int rules(const std::string& name = "")
 {
@@ -202,7 +187,7 @@ class PortwardenTest : public mockbus::MockTest
     /** Waits until the daemon has printed `text` on the stream. */
     bool printed(const std::string& text, const char* stream = "out") const
     {
-        return eventually(
+        return kestrel::test::waitUntil(
             [&] { return out(stream).find(text) != std::string::npos; });
     }
 
@@ -301,16 +286,16 @@ TEST_F(PortwardenTest, RealConnectionsFollowTheSetting)
     announce({"eth0", "eth1"});
     ASSERT_TRUE(printed("New interface monitored: eth1\n")) << err();
     EXPECT_TRUE(
-        eventually([] { return peerConnect("192.0.2.1") == "connected"; }));
+        kestrel::test::waitUntil([] { return peerConnect("192.0.2.1") == "connected"; }));
 
     setSsh("eth1", false);
     setSsh("eth0", false);
-    ASSERT_TRUE(eventually([] { return rules("eth0") == 1; }));
+    ASSERT_TRUE(kestrel::test::waitUntil([] { return rules("eth0") == 1; }));
     EXPECT_EQ(peerConnect("192.0.2.1"), "refused");
     EXPECT_EQ(get_ini_long(store, "eth0", -1), 0);
 
     setSsh("eth0", true);
-    ASSERT_TRUE(eventually([] { return rules("eth0") == 0; }));
+    ASSERT_TRUE(kestrel::test::waitUntil([] { return rules("eth0") == 0; }));
     EXPECT_EQ(peerConnect("192.0.2.1"), "connected");
     EXPECT_EQ(rules("eth1"), 1);
     EXPECT_EQ(peerConnect("192.0.2.5"), "refused");
@@ -325,7 +310,7 @@ TEST_F(PortwardenTest, RealConnectionsFollowTheSetting)
     mockbus::emitPropertiesChanged(mockbus::network, path("eth1"), ethIface,
                                    "SSH", true);
     ASSERT_TRUE(
-        eventually([] { return get_ini_long(store, "eth1", -1) == 1; }));
+        kestrel::test::waitUntil([] { return get_ini_long(store, "eth1", -1) == 1; }));
     EXPECT_EQ(rules(), 0);
     EXPECT_EQ(peerConnect("192.0.2.1"), "connected");
     stop(listener);
@@ -355,7 +340,7 @@ TEST_F(PortwardenTest, BadSignalsAndAVanishingServiceAreSurvived)
     // The network service goes and comes back with SSH at its default.
     setSsh("eth0", false);
     ASSERT_TRUE(
-        eventually([] { return get_ini_long(store, "eth0", -1) == 0; }));
+        kestrel::test::waitUntil([] { return get_ini_long(store, "eth0", -1) == 0; }));
     mockbus::stopMock(mockbus::network);
     mockbus::startMock(mockbus::network);
     announce({"eth0"});
@@ -422,7 +407,7 @@ TEST_F(PortwardenTest, IpmiSettingSurvivesARestart)
     announce({"eth0"});
     ASSERT_TRUE(printed("New interface monitored: eth0\n"));
     ipmitool({"0x3a", "0x22", "0x01", "0x00"});
-    EXPECT_TRUE(eventually([] { return rules("eth0") == 1; }));
+    EXPECT_TRUE(kestrel::test::waitUntil([] { return rules("eth0") == 1; }));
 
     // A reboot: the filter and the network service start afresh.
     EXPECT_TRUE(stop(pid));

@@ -625,4 +625,19 @@ void writeFile(const std::filesystem::path& path, std::string_view text)
     writeAll(path, text.data(), text.size());
 }
 
+bool waitUntil(const std::function<bool()>& done,
+               std::chrono::milliseconds timeout)
+{
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!done())
+    {
+        if (std::chrono::steady_clock::now() >= deadline)
+        {
+            return done();
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
 } // namespace kestrel::test

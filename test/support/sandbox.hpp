@@ -68,6 +68,11 @@ std::optional<JournalEntry>
 waitForJournal(const std::function<bool(const JournalEntry&)>& pred,
                std::size_t since = 0, std::chrono::milliseconds timeout = 5s);
 
+/** Polls `done` every 10 ms until it holds or `timeout` has passed, for
+ *  effects that show up in another process; returns its last answer. */
+bool waitUntil(const std::function<bool()>& done,
+               std::chrono::milliseconds timeout = 5s);
+
 struct RunResult
 {
     /** Exit code; 128 + signal number when killed by a signal; 127 when

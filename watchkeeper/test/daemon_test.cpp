@@ -46,22 +46,10 @@ std::vector<std::string> ledWrites()
     return out;
 }
 
-/** Polls `done` until it holds or 10 s have passed; returns its last
- *  answer. */
-bool waitUntil(const std::function<bool()>& done)
-{
-    auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (!done() && std::chrono::steady_clock::now() < deadline)
-    {
-        std::this_thread::sleep_for(10ms);
-    }
-    return done();
-}
-
 /** Waits until the LED mock has received `n` Set calls, and returns them. */
 std::vector<std::string> waitForLedWrites(std::size_t n)
 {
-    waitUntil([n] { return ledWrites().size() >= n; });
+    kestrel::test::waitUntil([n] { return ledWrites().size() >= n; });
     return ledWrites();
 }
 
@@ -110,7 +98,7 @@ class WatchKeeperTest : public mockbus::MockTest
             0);
         posix_spawn_file_actions_destroy(&files);
 
-        ASSERT_TRUE(waitUntil(
+        ASSERT_TRUE(kestrel::test::waitUntil(
             [&]
             {
                 if (hostService)
@@ -120,7 +108,8 @@ class WatchKeeperTest : public mockbus::MockTest
                                .find("CurrentHostState") != std::string::npos;
                 }
                 return !kestrel::test::journalSince(mark).empty();
-            }))
+            },
+            10s))
             << kestrel::test::readTextFile(output);
         mockbus::clearCalls(mockbus::led);
     }
@@ -173,7 +162,8 @@ TEST_F(WatchKeeperTest, SampleConfigurationDrivesTheLedsEndToEnd)
         mockbus::stateHost, "/xyz/openbmc_project/state/host0",
         "xyz.openbmc_project.State.Host", "CurrentHostState",
         "xyz.openbmc_project.State.Host.HostState.Off");
-    waitUntil([] { return fileOr("/run/watchkeeper/host", "") == "off\n"; });
+    kestrel::test::waitUntil(
+        [] { return fileOr("/run/watchkeeper/host", "") == "off\n"; });
     EXPECT_EQ(fileOr("/run/watchkeeper/host", ""), "off\n");
 }
 
