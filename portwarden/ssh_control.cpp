@@ -1,5 +1,7 @@
 #include "ssh_control.hpp"
 
+#include <sdbusplus/bus/match.hpp>
+
 #include <stdexcept>
 
 namespace portwarden
@@ -36,9 +38,8 @@ std::string objectPath(std::string_view name)
 
 std::string sshMonRule(std::string_view name)
 {
-    return std::string("type='signal',path='") + objectPath(name) +
-           "',member='PropertiesChanged',interface='" + propertiesInterface +
-           "',arg0='" + ethernetInterface + "',";
+    return sdbusplus::bus::match::rules::propertiesChanged(objectPath(name),
+                                                           ethernetInterface);
 }
 
 std::string filterCommand(RuleOp op, std::string_view name)
