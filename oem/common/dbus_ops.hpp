@@ -10,6 +10,7 @@
 // arrives and return an error code instead of throwing.
 #pragma once
 
+#include "dbus_names.hpp"
 #include "kestrel.hpp"
 
 #include <ipmid/api.hpp>
@@ -23,31 +24,6 @@
 
 namespace kestrel::dbus
 {
-
-inline constexpr auto propertiesInterface = "org.freedesktop.DBus.Properties";
-
-inline constexpr auto systemdService = "org.freedesktop.systemd1";
-inline constexpr auto systemdObject = "/org/freedesktop/systemd1";
-inline constexpr auto systemdManager = "org.freedesktop.systemd1.Manager";
-inline constexpr auto systemdUnit = "org.freedesktop.systemd1.Unit";
-inline constexpr auto jobMode = "replace";
-
-inline constexpr auto ledService = "xyz.openbmc_project.LED.GroupManager";
-inline constexpr auto ledInterface = "xyz.openbmc_project.Led.Group";
-inline constexpr auto ledBmcBooted = "/xyz/openbmc_project/led/groups/bmc_booted";
-inline constexpr auto ledSystemFault =
-    "/xyz/openbmc_project/led/groups/system_fault";
-
-// Unit objects, in systemd's escaped form.
-inline constexpr auto unitIntrusionSensor =
-    "/org/freedesktop/systemd1/unit/"
-    "xyz_2eopenbmc_5fproject_2eintrusionsensor_2eservice";
-inline constexpr auto unitPsuSensor =
-    "/org/freedesktop/systemd1/unit/xyz_2eopenbmc_5fproject_2epsusensor_2eservice";
-inline constexpr auto unitFanControl =
-    "/org/freedesktop/systemd1/unit/phosphor_2dpid_2dcontrol_2eservice";
-inline constexpr auto unitNetworkd =
-    "/org/freedesktop/systemd1/unit/systemd_2dnetworkd_2eservice";
 
 /** A property value the blocking Set can carry. */
 using PropertyValue = std::variant<std::string, bool>;
