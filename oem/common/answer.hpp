@@ -3,9 +3,8 @@
 // they can be run on any buffer, and know nothing of ipmid's calling shapes.
 #pragma once
 
-#include <ipmid/api-types.hpp>
-
 #include <cstdint>
+#include <ipmid/api-types.hpp>
 #include <ostream>
 #include <span>
 #include <vector>

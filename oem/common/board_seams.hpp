@@ -3,8 +3,9 @@
 #pragma once
 
 #include "dbus_ops.hpp"
-#include "romcell.h"
 #include "seams.hpp"
+
+#include "romcell.h"
 
 namespace kestrel
 {

@@ -20,8 +20,7 @@ namespace kestrel
  *  behind. */
 template <typename Core, typename... Seams>
 ipmi_ret_t answerLegacy(ipmi_request_t request, ipmi_response_t response,
-                        ipmi_data_len_t dataLen, Core&& core,
-                        Seams&&... seams)
+                        ipmi_data_len_t dataLen, Core&& core, Seams&&... seams)
 {
     Request in(static_cast<const uint8_t*>(request),
                request != nullptr ? *dataLen : 0);

@@ -34,9 +34,16 @@ TEST(SensorSwitch, SetRequests)
     const SwitchCase cases[] = {
         {"intr empty", setChassisIntr, {}, failure(0xC7), {}},
         {"intr stop", setChassisIntr, {0x00}, success(), {"Stop " + intrusion}},
-        {"intr start", setChassisIntr, {0x01}, success(), {"Start " + intrusion}},
+        {"intr start",
+         setChassisIntr,
+         {0x01},
+         success(),
+         {"Start " + intrusion}},
         {"intr other value", setChassisIntr, {0x02}, success(), {}},
-        {"intr trailing", setChassisIntr, {0x01, 0x00}, success(),
+        {"intr trailing",
+         setChassisIntr,
+         {0x01, 0x00},
+         success(),
          {"Start " + intrusion}},
         {"psu empty", setMonitor, {}, failure(0xC7), {}},
         {"psu too short", setMonitor, {0x00}, failure(0xC7), {}},
@@ -44,7 +51,10 @@ TEST(SensorSwitch, SetRequests)
         {"psu start", setMonitor, {0x00, 0x01}, success(), {"Start " + psu}},
         {"psu other value", setMonitor, {0x00, 0xFF}, success(), {}},
         {"psu other selector", setMonitor, {0x01, 0x01}, success(), {}},
-        {"psu trailing", setMonitor, {0x00, 0x01, 0x07}, success(),
+        {"psu trailing",
+         setMonitor,
+         {0x00, 0x01, 0x07},
+         success(),
          {"Start " + psu}},
     };
     for (const auto& c : cases)
@@ -57,9 +67,11 @@ TEST(SensorSwitch, SetRequests)
 
 TEST(SensorSwitch, GetReportsActiveOnlyWhenActive)
 {
-    const std::pair<const char*, uint8_t> states[] = {
-        {"active", 0x01}, {"inactive", 0x00}, {"activating", 0x00},
-        {"deactivating", 0x00}, {"failed", 0x00}};
+    const std::pair<const char*, uint8_t> states[] = {{"active", 0x01},
+                                                      {"inactive", 0x00},
+                                                      {"activating", 0x00},
+                                                      {"deactivating", 0x00},
+                                                      {"failed", 0x00}};
     for (auto [state, reported] : states)
     {
         FakeUnits units;
@@ -68,8 +80,7 @@ TEST(SensorSwitch, GetReportsActiveOnlyWhenActive)
         EXPECT_EQ(getChassisIntr({}, units), success({reported})) << state;
         EXPECT_EQ(getChassisIntr(Bytes{0x05}, units), success({reported}))
             << state;
-        EXPECT_EQ(getMonitor(Bytes{0x00}, units), success({reported}))
-            << state;
+        EXPECT_EQ(getMonitor(Bytes{0x00}, units), success({reported})) << state;
         EXPECT_EQ(getMonitor(Bytes{0x00, 0x09}, units), success({reported}))
             << state;
     }
