@@ -1,69 +1,42 @@
-// Fan initial duty: a table of up to eight start-up duties, in percent, kept
-// in the board EEPROM.  The library only stores and returns it; whatever
-// applies the duties at start-up reads the EEPROM itself.
-#include "kestrel.hpp"
-#include "romcell.h"
+// Fan initial duty: the start-up duty table in the board EEPROM, through
+// libromcell.
+#include "fan_init_duty.hpp"
 
-#include <ipmid/api.hpp>
+#include "board_seams.hpp"
+#include "commands.hpp"
+#include "kestrel.hpp"
 
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <ipmid/api.hpp>
 #include <vector>
 
 namespace
 {
 
-constexpr ipmi::NetFn netFnKestrel = 0x3A;
-constexpr ipmi::Cmd cmdSetFanInitDuty = 0x0C;
-constexpr ipmi::Cmd cmdGetFanInitDuty = 0x0D;
-
-// One byte per fan, fan 1 first, 32 bytes before the chassis ID record.
-constexpr uint32_t tableOffset = 0x3F40;
-constexpr std::size_t tableSize = 8;
-constexpr uint8_t minimumDuty = 20;
-constexpr uint8_t maximumDuty = 100;
-
-using Table = std::array<uint8_t, tableSize>;
-
-bool validDuty(uint8_t duty)
-{
-    return duty >= minimumDuty && duty <= maximumDuty;
-}
+using Table = std::array<uint8_t, kestrel::fan_init_duty::tableSize>;
 
 } // namespace
 
-/** Request: the initial duty of fans 1 to N (N 1..8), each 20..100.  Only
- *  those N bytes of the table change. */
 KESTREL_EXPORT ipmi::RspType<> ipmiSetFanInitDuty(ipmi::Context::ptr&,
                                                   std::vector<uint8_t> duties)
 {
-    if (duties.empty() || duties.size() > tableSize ||
-        !std::all_of(duties.begin(), duties.end(), validDuty))
-    {
-        return ipmi::responseInvalidFieldRequest();
-    }
-    if (write_eeprom(duties.data(), tableOffset,
-                     static_cast<uint16_t>(duties.size())) < 0)
-    {
-        return ipmi::responseUnspecifiedError();
-    }
-    return ipmi::responseSuccess();
+    kestrel::BoardEeprom eeprom;
+    auto answer = kestrel::fan_init_duty::setFanInitDuty(duties, eeprom);
+    return ipmi::response(answer.cc);
 }
 
-/** Response: the eight stored duties; a byte outside 20..100 (an erased
- *  table reads 0xFF) is reported as 0. */
 KESTREL_EXPORT ipmi::RspType<Table> ipmiGetFanInitDuty(ipmi::Context::ptr&)
 {
+    kestrel::BoardEeprom eeprom;
+    auto answer = kestrel::fan_init_duty::getFanInitDuty(eeprom);
+    if (answer.cc != ipmi::ccSuccess)
+    {
+        return ipmi::response(answer.cc);
+    }
     Table table{};
-    if (read_eeprom(table.data(), tableOffset, table.size()) < 0)
-    {
-        return ipmi::responseUnspecifiedError();
-    }
-    for (uint8_t& duty : table)
-    {
-        duty = validDuty(duty) ? duty : 0;
-    }
+    std::copy_n(answer.data.begin(), table.size(), table.begin());
     return ipmi::responseSuccess(table);
 }
 
@@ -74,16 +47,11 @@ KESTREL_EXPORT void register_netfn_oem_fan_init_duty()
 
 void register_netfn_oem_fan_init_duty()
 {
-    ipmi::impl::registerHandler(
-        KESTREL_TYPED_PRIORITY, netFnKestrel, cmdSetFanInitDuty,
-        ipmi::Privilege::Admin,
-        std::make_shared<ipmi::IpmiHandler<decltype(&ipmiSetFanInitDuty)>>(
-            ipmiSetFanInitDuty));
-    ipmi::impl::registerHandler(
-        KESTREL_TYPED_PRIORITY, netFnKestrel, cmdGetFanInitDuty,
-        ipmi::Privilege::Admin,
-        std::make_shared<ipmi::IpmiHandler<decltype(&ipmiGetFanInitDuty)>>(
-            ipmiGetFanInitDuty));
+    using namespace kestrel::cmd;
+    ipmi::registerHandler(ipmi::prioOpenBmcBase, netFnKestrel, setFanInitDuty,
+                          ipmi::Privilege::Admin, ipmiSetFanInitDuty);
+    ipmi::registerHandler(ipmi::prioOpenBmcBase, netFnKestrel, getFanInitDuty,
+                          ipmi::Privilege::Admin, ipmiGetFanInitDuty);
 }
 
 } // extern "C"
