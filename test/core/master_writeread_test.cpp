@@ -11,7 +11,6 @@ namespace kestrel::test
 namespace
 {
 
-using master_writeread::devicePath;
 using master_writeread::masterWriteRead;
 using testing::IsEmpty;
 
@@ -149,12 +148,6 @@ TEST(MasterWriteRead, LibraryFailureAnswersNoData)
             << testing::PrintToString(request);
         EXPECT_EQ(bus.transfers.size(), 1u);
     }
-}
-
-TEST(MasterWriteRead, DevicePath)
-{
-    EXPECT_EQ(devicePath("/dev/i2c-", 0), "/dev/i2c-0");
-    EXPECT_EQ(devicePath("/dev/i2c-", 255), "/dev/i2c-255");
 }
 
 } // namespace

@@ -11,7 +11,6 @@ namespace kestrel::test
 namespace
 {
 
-using network_interface::deleteAllObject;
 using network_interface::setNetworkIntf;
 using testing::IsEmpty;
 
@@ -75,14 +74,6 @@ TEST(NetworkInterface, Requests)
         EXPECT_EQ(units.calls, c.units) << c.name;
         EXPECT_EQ(network.calls, c.network) << c.name;
     }
-}
-
-TEST(NetworkInterface, DeleteSelectorMapsOneToEth1)
-{
-    EXPECT_EQ(deleteAllObject(0x01), "/xyz/openbmc_project/network/eth1");
-    EXPECT_EQ(deleteAllObject(0x02), "/xyz/openbmc_project/network/eth0");
-    EXPECT_EQ(deleteAllObject(0x00), std::nullopt);
-    EXPECT_EQ(deleteAllObject(0xFF), std::nullopt);
 }
 
 TEST(NetworkInterface, BusFailuresEscape)

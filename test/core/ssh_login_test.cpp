@@ -10,7 +10,6 @@ namespace kestrel::test
 namespace
 {
 
-using ssh_login::interfacePath;
 using ssh_login::sshControlGet;
 using ssh_login::sshControlSet;
 using testing::ElementsAre;
@@ -18,6 +17,7 @@ using testing::IsEmpty;
 
 const std::string usb0 = "/xyz/openbmc_project/network/usb0";
 const std::string eth0 = "/xyz/openbmc_project/network/eth0";
+const std::string eth1 = "/xyz/openbmc_project/network/eth1";
 const std::string eth2 = "/xyz/openbmc_project/network/eth2";
 
 /** Interfaces absent from `values` cannot be read. */
@@ -49,16 +49,6 @@ struct FakeSsh : ssh_login::SshSetting
         return true;
     }
 };
-
-TEST(SshLogin, InterfaceNumbers)
-{
-    EXPECT_EQ(interfacePath(0), usb0);
-    EXPECT_EQ(interfacePath(1), eth0);
-    EXPECT_EQ(interfacePath(2), "/xyz/openbmc_project/network/eth1");
-    EXPECT_EQ(interfacePath(3), eth2);
-    EXPECT_EQ(interfacePath(4), std::nullopt);
-    EXPECT_EQ(interfacePath(0xFF), std::nullopt);
-}
 
 TEST(SshLogin, SetWritesOnlyChanges)
 {
@@ -113,12 +103,14 @@ TEST(SshLogin, SetRefusals)
 TEST(SshLogin, GetReportsTheNumberedInterface)
 {
     FakeSsh ssh;
-    ssh.values = {{usb0, true}, {eth0, false}};
+    ssh.values = {{usb0, true}, {eth0, false}, {eth1, true}};
     EXPECT_EQ(sshControlGet(0, ssh), success({0x01}));
     EXPECT_EQ(sshControlGet(1, ssh), success({0x00}));
+    EXPECT_EQ(sshControlGet(2, ssh), success({0x01}));
     EXPECT_EQ(sshControlGet(3, ssh), failure(0xCC)); // unreadable
     EXPECT_EQ(sshControlGet(4, ssh), failure(0xCC)); // unknown, not read
-    EXPECT_THAT(ssh.reads, ElementsAre(usb0, eth0, eth2));
+    EXPECT_EQ(sshControlGet(0xFF, ssh), failure(0xCC));
+    EXPECT_THAT(ssh.reads, ElementsAre(usb0, eth0, eth1, eth2));
     EXPECT_THAT(ssh.writes, IsEmpty());
 }
 
