@@ -1,35 +1,55 @@
-// NC-SI select: which sideband port the BMC's NC-SI Ethernet controller
-// uses.  The selection lives in the sideband configuration store; a change
-// takes effect once the MAC is detached from its driver and re-attached and
-// the network daemon has restarted.
-#include "kestrel.hpp"
-#include "sidebandcfg.h"
+// NC-SI select: the sideband port through libsidebandcfg; a change detaches
+// and re-attaches the MAC through its driver's sysfs files and restarts the
+// network daemon, by shell commands.
+#include "ncsi_select.hpp"
 
-#include <ipmid/api.hpp>
+#include "commands.hpp"
+#include "kestrel.hpp"
+#include "legacy.hpp"
+
+#include <sys/wait.h>
 
 #include <cstdint>
 #include <cstdlib>
+#include <ipmid/api.hpp>
+
+#include "sidebandcfg.h"
 
 namespace
 {
 
-constexpr ipmi_netfn_t netFnKestrel = 0x3A;
-constexpr ipmi_cmd_t cmdSetNcsiSelect = 0x20;
-constexpr ipmi_cmd_t cmdGetNcsiSelect = 0x21;
+constexpr kestrel::ncsi_select::MacCommands macCommands{
+    .unbind = "echo -n 1e660000.ethernet > "
+              "/sys/bus/platform/drivers/ftgmac100/unbind",
+    .bind = "echo -n 1e660000.ethernet > "
+            "/sys/bus/platform/drivers/ftgmac100/bind",
+    .restartNetworkd = "systemctl restart systemd-networkd",
+};
 
-constexpr auto unbindMac = "echo -n 1e660000.ethernet > "
-                           "/sys/bus/platform/drivers/ftgmac100/unbind";
-constexpr auto bindMac = "echo -n 1e660000.ethernet > "
-                         "/sys/bus/platform/drivers/ftgmac100/bind";
-constexpr auto restartNetworkd = "systemctl restart systemd-networkd";
-
-// Runs a command through the shell and waits for it.  Its status is of no
-// use here: unbinding a MAC that is already unbound fails harmlessly, and
-// the remaining steps must run whatever happened.
-void runShell(const char* command)
+struct SidebandCfg final : kestrel::ncsi_select::SidebandStore
 {
-    [[maybe_unused]] int status = std::system(command);
-}
+    int port() override
+    {
+        return GetSidebandPort();
+    }
+    int setPort(uint8_t port) override
+    {
+        return SetSidebandPort(port);
+    }
+};
+
+struct SystemShell final : kestrel::Shell
+{
+    int run(const char* command) override
+    {
+        int status = std::system(command);
+        if (status == -1 || !WIFEXITED(status))
+        {
+            return -1;
+        }
+        return WEXITSTATUS(status);
+    }
+};
 
 } // namespace
 
@@ -37,43 +57,24 @@ extern "C" {
 
 KESTREL_EXPORT ipmi_ret_t ipmiSetNcsiSelect(ipmi_netfn_t, ipmi_cmd_t,
                                             ipmi_request_t request,
-                                            ipmi_response_t,
-                                            ipmi_data_len_t dataLen,
-                                            ipmi_context_t)
-{
-    std::size_t length = *dataLen;
-    *dataLen = 0;
-    if (length < 1)
-    {
-        return ipmi::ccReqDataLenInvalid;
-    }
-    uint8_t port = static_cast<const uint8_t*>(request)[0];
-
-    // The MAC is re-attached and the daemon restarted even when the store
-    // fails, so that the network comes back on the old selection.
-    runShell(unbindMac);
-    int stored = SetSidebandPort(port);
-    runShell(bindMac);
-    runShell(restartNetworkd);
-    return stored < 0 ? ipmi::ccUnspecifiedError : ipmi::ccSuccess;
-}
-
-KESTREL_EXPORT ipmi_ret_t ipmiGetNcsiSelect(ipmi_netfn_t, ipmi_cmd_t,
-                                            ipmi_request_t,
                                             ipmi_response_t response,
                                             ipmi_data_len_t dataLen,
                                             ipmi_context_t)
 {
-    int port = GetSidebandPort();
-    if (port < 0)
-    {
-        // An unreadable store has no port to report.
-        *dataLen = 0;
-        return ipmi::ccUnspecifiedError;
-    }
-    static_cast<uint8_t*>(response)[0] = static_cast<uint8_t>(port & 0xFF);
-    *dataLen = 1;
-    return ipmi::ccSuccess;
+    return kestrel::answerLegacy(request, response, dataLen,
+                                 kestrel::ncsi_select::setNcsiSelect,
+                                 SidebandCfg{}, SystemShell{}, macCommands);
+}
+
+KESTREL_EXPORT ipmi_ret_t ipmiGetNcsiSelect(ipmi_netfn_t, ipmi_cmd_t,
+                                            ipmi_request_t request,
+                                            ipmi_response_t response,
+                                            ipmi_data_len_t dataLen,
+                                            ipmi_context_t)
+{
+    return kestrel::answerLegacy(request, response, dataLen,
+                                 kestrel::ncsi_select::getNcsiSelect,
+                                 SidebandCfg{});
 }
 
 KESTREL_EXPORT void register_netfn_oem_ncsi_select()
@@ -81,9 +82,10 @@ KESTREL_EXPORT void register_netfn_oem_ncsi_select()
 
 void register_netfn_oem_ncsi_select()
 {
-    ipmi_register_callback(netFnKestrel, cmdSetNcsiSelect, nullptr,
+    using namespace kestrel::cmd;
+    ipmi_register_callback(netFnKestrel, setNcsiSelect, nullptr,
                            ipmiSetNcsiSelect, SYSTEM_INTERFACE);
-    ipmi_register_callback(netFnKestrel, cmdGetNcsiSelect, nullptr,
+    ipmi_register_callback(netFnKestrel, getNcsiSelect, nullptr,
                            ipmiGetNcsiSelect, SYSTEM_INTERFACE);
 }
 

@@ -1,42 +1,36 @@
-// Set network interface: network maintenance on request of the host or an
-// operator: restart the network daemon, factory-reset the network
-// configuration, or delete every entry of one Ethernet interface.
+// Set network interface: the network daemon's unit through systemd, the
+// factory reset and delete-all through the network service, each a blocking
+// D-Bus call whose failure leaves the handler as an exception.
+#include "network_interface.hpp"
+
+#include "board_seams.hpp"
+#include "commands.hpp"
+#include "dbus_names.hpp"
 #include "dbus_ops.hpp"
 #include "kestrel.hpp"
+#include "legacy.hpp"
 
 #include <ipmid/api.hpp>
-
-#include <cstdint>
+#include <string>
 
 namespace
 {
 
-constexpr ipmi_netfn_t netFnKestrel = 0x3A;
-constexpr ipmi_cmd_t cmdSetNetworkIntf = 0x71;
-
-constexpr uint8_t actionRestart = 0x00;
-constexpr uint8_t actionFactoryReset = 0x01;
-constexpr uint8_t actionDeleteAll = 0x02;
-
-constexpr auto networkService = "xyz.openbmc_project.Network";
-constexpr auto networkObject = "/xyz/openbmc_project/network";
-constexpr auto factoryResetInterface =
-    "xyz.openbmc_project.Common.FactoryReset";
-constexpr auto deleteAllInterface = "xyz.openbmc_project.Collection.DeleteAll";
-
-// The interface selector of the delete action; note that 0x01 is eth1.
-const char* deleteAllObject(uint8_t selector)
+struct BusNetworkService final : kestrel::network_interface::NetworkService
 {
-    switch (selector)
+    void factoryReset() override
     {
-        case 0x01:
-            return "/xyz/openbmc_project/network/eth1";
-        case 0x02:
-            return "/xyz/openbmc_project/network/eth0";
-        default:
-            return nullptr;
+        using namespace kestrel::dbus;
+        callMethodNoReply(networkService, networkObject, factoryResetInterface,
+                          "Reset");
     }
-}
+    void deleteAll(const std::string& interfacePath) override
+    {
+        using namespace kestrel::dbus;
+        callMethodNoReply(networkService, interfacePath, deleteAllInterface,
+                          "DeleteAll");
+    }
+};
 
 } // namespace
 
@@ -44,47 +38,13 @@ extern "C" {
 
 KESTREL_EXPORT ipmi_ret_t ipmiSeNetworkIntf(ipmi_netfn_t, ipmi_cmd_t,
                                             ipmi_request_t request,
-                                            ipmi_response_t,
+                                            ipmi_response_t response,
                                             ipmi_data_len_t dataLen,
                                             ipmi_context_t)
 {
-    std::size_t length = *dataLen;
-    *dataLen = 0;
-    if (length < 1)
-    {
-        return ipmi::ccReqDataLenInvalid;
-    }
-    const auto* in = static_cast<const uint8_t*>(request);
-
-    // Each call waits for its reply; a failed call leaves as an exception.
-    switch (in[0])
-    {
-        case actionRestart:
-            kestrel::dbus::startStopUnit(kestrel::dbus::unitNetworkd,
-                                         "Restart");
-            return ipmi::ccSuccess;
-        case actionFactoryReset:
-            kestrel::dbus::callMethodNoReply(networkService, networkObject,
-                                             factoryResetInterface, "Reset");
-            return ipmi::ccSuccess;
-        case actionDeleteAll:
-        {
-            if (length < 2)
-            {
-                return ipmi::ccReqDataLenInvalid;
-            }
-            const char* object = deleteAllObject(in[1]);
-            if (object == nullptr)
-            {
-                return ipmi::ccInvalidCommand;
-            }
-            kestrel::dbus::callMethodNoReply(networkService, object,
-                                             deleteAllInterface, "DeleteAll");
-            return ipmi::ccSuccess;
-        }
-        default:
-            return ipmi::ccInvalidCommand;
-    }
+    return kestrel::answerLegacy(request, response, dataLen,
+                                 kestrel::network_interface::setNetworkIntf,
+                                 kestrel::SystemdUnits{}, BusNetworkService{});
 }
 
 KESTREL_EXPORT void register_netfn_oem_network_interface()
@@ -92,7 +52,8 @@ KESTREL_EXPORT void register_netfn_oem_network_interface()
 
 void register_netfn_oem_network_interface()
 {
-    ipmi_register_callback(netFnKestrel, cmdSetNetworkIntf, nullptr,
+    using namespace kestrel::cmd;
+    ipmi_register_callback(netFnKestrel, setNetworkIntf, nullptr,
                            ipmiSeNetworkIntf, SYSTEM_INTERFACE);
 }
 

@@ -1,22 +1,21 @@
-// Restore default: factory reset of the BMC, then a reboot or a shutdown.
-// The handler changes no configuration itself; it asks the LED group
-// manager, the software updater and the BMC and chassis state managers over
-// D-Bus.  A shutdown runs on a detached thread after a short delay, so the
-// reply reaches the requester first.
+// Restore default: the typed handler, its D-Bus requests through the request
+// context's connection, and the delayed shutdown on a detached thread.
+#include "restore_default.hpp"
+
+#include "commands.hpp"
+#include "dbus_names.hpp"
 #include "dbus_ops.hpp"
 #include "kestrel.hpp"
 
-#include <ipmid/api.hpp>
-#include <ipmid/utils.hpp>
-
-#include <boost/system/error_code.hpp>
-
 #include <sys/wait.h>
 
+#include <boost/system/error_code.hpp>
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <ctime>
+#include <ipmid/api.hpp>
+#include <ipmid/utils.hpp>
 #include <optional>
 #include <string>
 #include <system_error>
@@ -25,41 +24,18 @@
 namespace
 {
 
-constexpr ipmi::NetFn netFnKestrel = 0x3A;
-constexpr ipmi::Cmd cmdRestoreDefault = 0x66;
-
-constexpr uint8_t optResetAndReboot = 0x01;
-constexpr uint8_t optResetAndShutdown = 0x02;
-constexpr uint8_t optShutdown = 0x03;
-constexpr uint8_t optPowerOffAndShutdown = 0x04;
-constexpr uint8_t optResetOnly = 0x05;
-
 constexpr int32_t shutdownDelaySeconds = 1;
-
-
-constexpr auto updaterService = "xyz.openbmc_project.Software.BMC.Updater";
-constexpr auto softwareObject = "/xyz/openbmc_project/software";
-constexpr auto factoryResetInterface =
-    "xyz.openbmc_project.Common.FactoryReset";
-
-constexpr auto bmcStateService = "xyz.openbmc_project.State.BMC";
-constexpr auto bmcStateObject = "/xyz/openbmc_project/state/bmc0";
-constexpr auto bmcStateInterface = "xyz.openbmc_project.State.BMC";
-constexpr auto bmcReboot = "xyz.openbmc_project.State.BMC.Transition.Reboot";
-
-constexpr auto chassisStateService = "xyz.openbmc_project.State.Chassis";
-constexpr auto chassisStateObject = "/xyz/openbmc_project/state/chassis0";
-constexpr auto chassisStateInterface = "xyz.openbmc_project.State.Chassis";
-constexpr auto chassisOff = "xyz.openbmc_project.State.Chassis.Transition.Off";
 
 boost::system::error_code requestFactoryReset(const ipmi::Context::ptr& ctx)
 {
+    using namespace kestrel::dbus;
     return ipmi::callDbusMethod(ctx, updaterService, softwareObject,
                                 factoryResetInterface, "Reset");
 }
 
 boost::system::error_code requestBmcReboot(const ipmi::Context::ptr& ctx)
 {
+    using namespace kestrel::dbus;
     return ipmi::setDbusProperty(ctx, bmcStateService, bmcStateObject,
                                  bmcStateInterface, "RequestedBMCTransition",
                                  ipmi::Value(std::string(bmcReboot)));
@@ -67,11 +43,35 @@ boost::system::error_code requestBmcReboot(const ipmi::Context::ptr& ctx)
 
 boost::system::error_code requestChassisOff(const ipmi::Context::ptr& ctx)
 {
-    return ipmi::setDbusProperty(ctx, chassisStateService, chassisStateObject,
-                                 chassisStateInterface,
-                                 "RequestedPowerTransition",
-                                 ipmi::Value(std::string(chassisOff)));
+    using namespace kestrel::dbus;
+    return ipmi::setDbusProperty(
+        ctx, chassisStateService, chassisStateObject, chassisStateInterface,
+        "RequestedPowerTransition", ipmi::Value(std::string(chassisOff)));
 }
+
+struct NanoSleep final : kestrel::restore_default::Sleep
+{
+    void wait(int32_t seconds) override
+    {
+        timespec remaining{seconds, 0};
+        while (::nanosleep(&remaining, &remaining) != 0 && errno == EINTR)
+        {
+        }
+    }
+};
+
+struct SystemShell final : kestrel::Shell
+{
+    int run(const char* command) override
+    {
+        int status = std::system(command);
+        if (status == -1 || !WIFEXITED(status))
+        {
+            return -1;
+        }
+        return WEXITSTATUS(status);
+    }
+};
 
 } // namespace
 
@@ -99,19 +99,9 @@ KESTREL_EXPORT void factory_reset(const ipmi::Context::ptr& ctx)
  *  exit normally. */
 KESTREL_EXPORT int delay_shutdown(int32_t seconds)
 {
-    if (seconds > 0)
-    {
-        timespec remaining{seconds, 0};
-        while (::nanosleep(&remaining, &remaining) != 0 && errno == EINTR)
-        {
-        }
-    }
-    int status = std::system("shutdown");
-    if (status == -1 || !WIFEXITED(status))
-    {
-        return -1;
-    }
-    return WEXITSTATUS(status);
+    NanoSleep sleep;
+    SystemShell shell;
+    return kestrel::restore_default::delayShutdown(seconds, sleep, shell);
 }
 
 } // extern "C"
@@ -119,13 +109,13 @@ KESTREL_EXPORT int delay_shutdown(int32_t seconds)
 namespace
 {
 
-/** Starts the delayed shutdown on a detached thread; false when no thread
- *  could be created. */
-bool startDelayedShutdown()
+/** Starts delay_shutdown on a detached thread; false when no thread could be
+ *  created. */
+bool startDetachedShutdown(int32_t seconds)
 {
     try
     {
-        std::thread(delay_shutdown, shutdownDelaySeconds).detach();
+        std::thread(delay_shutdown, seconds).detach();
         return true;
     }
     catch (const std::system_error&)
@@ -134,58 +124,46 @@ bool startDelayedShutdown()
     }
 }
 
+/** The restore actions on the request context's connection. */
+struct ContextRestoreActions final : kestrel::restore_default::RestoreActions
+{
+    explicit ContextRestoreActions(ipmi::Context::ptr& ctx) : ctx(ctx)
+    {
+    }
+
+    void bmcBootedLedOff() override
+    {
+        hbled_off(ctx);
+    }
+    bool factoryReset() override
+    {
+        return !requestFactoryReset(ctx);
+    }
+    bool bmcReboot() override
+    {
+        return !requestBmcReboot(ctx);
+    }
+    bool chassisOff() override
+    {
+        return !requestChassisOff(ctx);
+    }
+    bool startDelayedShutdown(int32_t seconds) override
+    {
+        return startDetachedShutdown(seconds);
+    }
+
+    ipmi::Context::ptr& ctx;
+};
+
 } // namespace
 
-/** Request: an optional restore option (0x01 when absent).  Every action of
- *  the option runs even when an earlier one failed; the reply then says that
- *  the restore did not fully take place. */
 KESTREL_EXPORT ipmi::RspType<> ipmiRestoreDefault(ipmi::Context::ptr& ctx,
                                                   std::optional<uint8_t> option)
 {
-    bool failed = false;
-    auto check = [&failed](const boost::system::error_code& ec) {
-        if (ec)
-        {
-            failed = true;
-        }
-    };
-    auto shutdownLater = [&failed]() {
-        if (!startDelayedShutdown())
-        {
-            failed = true;
-        }
-    };
-
-    switch (option.value_or(optResetAndReboot))
-    {
-        case optResetAndReboot:
-            hbled_off(ctx);
-            check(requestFactoryReset(ctx));
-            check(requestBmcReboot(ctx));
-            break;
-        case optResetAndShutdown:
-            hbled_off(ctx);
-            check(requestFactoryReset(ctx));
-            shutdownLater();
-            break;
-        case optShutdown:
-            shutdownLater();
-            break;
-        case optPowerOffAndShutdown:
-            check(requestChassisOff(ctx));
-            shutdownLater();
-            break;
-        case optResetOnly:
-            check(requestFactoryReset(ctx));
-            break;
-        default:
-            return ipmi::responseInvalidFieldRequest();
-    }
-    if (failed)
-    {
-        return ipmi::responseUnspecifiedError();
-    }
-    return ipmi::responseSuccess();
+    ContextRestoreActions actions(ctx);
+    auto answer = kestrel::restore_default::restoreDefault(
+        option, actions, shutdownDelaySeconds);
+    return ipmi::response(answer.cc);
 }
 
 extern "C" {
@@ -195,11 +173,9 @@ KESTREL_EXPORT void register_netfn_oem_restore_default()
 
 void register_netfn_oem_restore_default()
 {
-    ipmi::impl::registerHandler(
-        KESTREL_TYPED_PRIORITY, netFnKestrel, cmdRestoreDefault,
-        ipmi::Privilege::Admin,
-        std::make_shared<ipmi::IpmiHandler<decltype(&ipmiRestoreDefault)>>(
-            ipmiRestoreDefault));
+    using namespace kestrel::cmd;
+    ipmi::registerHandler(ipmi::prioOpenBmcBase, netFnKestrel, restoreDefault,
+                          ipmi::Privilege::Admin, ipmiRestoreDefault);
 }
 
 } // extern "C"
