@@ -5,12 +5,12 @@
 #include "platform.hpp"
 #include "sandbox.hpp"
 
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
-
-#include <filesystem>
-#include <sstream>
 
 namespace fs = std::filesystem;
 using kestrel::chassis::Record;
@@ -139,7 +139,8 @@ TEST(PlatformCommands, TypeErrorsStopAfterEarlierCommandsRan)
                  nlohmann::json::type_error);
     EXPECT_THAT(ran, ElementsAre("ok"));
 
-    EXPECT_THROW(runInto(R"({"platforms": ["AB"]})"), nlohmann::json::type_error);
+    EXPECT_THROW(runInto(R"({"platforms": ["AB"]})"),
+                 nlohmann::json::type_error);
     EXPECT_THROW(runInto(R"({"platforms": [{"chassisid": "AB", "run": 1}]})"),
                  nlohmann::json::type_error);
     EXPECT_THROW(runInto(R"([1, 2])"), nlohmann::json::type_error);
@@ -207,8 +208,10 @@ TEST_F(BoardpilotProgram, ErasedEepromRunsTheDefaultPlatform)
     writeRecord(erased);
     // A failing command does not stop the entries after it.
     configure(R"({"platforms": [{"chassisid": "VRKL", "run": "exit 3"},
-        {"chassisid": "VRKL", "run": ")" + command("default") + R"("},
-        {"chassisid": "OTHER", "run": ")" + command("other") + R"("}]})");
+        {"chassisid": "VRKL", "run": ")" +
+              command("default") + R"("},
+        {"chassisid": "OTHER", "run": ")" +
+              command("other") + R"("}]})");
     EXPECT_EQ(runProgram(), 0);
     EXPECT_EQ(ranText(), "default\n");
 }
@@ -222,7 +225,8 @@ TEST_F(BoardpilotProgram, ChassisIdSetOverIpmiSelectsThePlatform)
 
     configure(R"({"platforms": [{"chassisid": "KST1", "run": ")" +
               command("kst1") + R"("},
-        {"chassisid": "VRKL", "run": ")" + command("default") + R"("}]})");
+        {"chassisid": "VRKL", "run": ")" +
+              command("default") + R"("}]})");
     auto mark = kestrel::test::journalMark();
     EXPECT_EQ(runProgram(), 0);
     EXPECT_EQ(ranText(), "kst1\n");

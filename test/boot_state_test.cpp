@@ -8,12 +8,11 @@
 #include <dlfcn.h>
 
 #include <sdbusplus/asio/connection.hpp>
+#include <string>
+#include <vector>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-
-#include <string>
-#include <vector>
 
 namespace mockbus = kestrel::test::mockbus;
 using ipmi::host::Reply;
@@ -54,7 +53,8 @@ class BootStateTest : public testing::Test
         mockbus::reset(mockbus::led);
     }
 
-    Reply send(ipmi::NetFn fn, ipmi::Cmd cmd, const std::vector<uint8_t>& data = {})
+    Reply send(ipmi::NetFn fn, ipmi::Cmd cmd,
+               const std::vector<uint8_t>& data = {})
     {
         return ipmi::host::execute(io, fn, cmd, data, bus);
     }
@@ -81,8 +81,10 @@ TEST_F(BootStateTest, PostStatusIsZeroBeforeAnySet)
 TEST_F(BootStateTest, EachStatusPublishesItsStage)
 {
     const std::vector<std::pair<uint8_t, std::string>> stages = {
-        {0x00, "Unspecified"},        {0x01, "Unspecified"},
-        {0x02, "SystemInitComplete"}, {0x03, "SystemInitComplete"},
+        {0x00, "Unspecified"},
+        {0x01, "Unspecified"},
+        {0x02, "SystemInitComplete"},
+        {0x03, "SystemInitComplete"},
         {0x04, "OSStart"},
     };
     for (const auto& [status, stage] : stages)
@@ -170,9 +172,10 @@ TEST_F(BootStateTest, BootCompleteWithoutTheLedManagerAnswersAnError)
         "Legacy Handler failed to catch exception", mark);
     ASSERT_TRUE(logged);
     EXPECT_EQ((*logged)["CMD"], "67");
-    EXPECT_THAT((*logged)["EXCEPTION"],
-                testing::StartsWith("sd_bus_call: "
-                                    "org.freedesktop.DBus.Error.ServiceUnknown"));
+    EXPECT_THAT(
+        (*logged)["EXCEPTION"],
+        testing::StartsWith("sd_bus_call: "
+                            "org.freedesktop.DBus.Error.ServiceUnknown"));
     // The host keeps serving.
     EXPECT_EQ(send(netFn, cmdGetPost).cc, 0x00);
     EXPECT_THAT(send(netFn, cmdBootComplete).data, ElementsAre(0x00));
@@ -191,7 +194,8 @@ TEST_F(BootStateTest, BmcInterfaceAnswersPerMaskBit)
                 ElementsAre(0x07, 0x07, 0x07));
 
     for (const std::vector<uint8_t>& bad :
-         {std::vector<uint8_t>{0x01, 0x00, 0x08}, std::vector<uint8_t>{0x02, 0x00, 0x01},
+         {std::vector<uint8_t>{0x01, 0x00, 0x08},
+          std::vector<uint8_t>{0x02, 0x00, 0x01},
           std::vector<uint8_t>{0x01, 0x01, 0x01}})
     {
         r = send(fn, cmd, bad);

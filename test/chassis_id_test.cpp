@@ -6,11 +6,11 @@
 
 #include <sys/mount.h>
 
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
 #include <filesystem>
 #include <numeric>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 
 namespace fs = std::filesystem;
 using ipmi::host::Reply;

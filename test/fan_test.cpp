@@ -9,15 +9,15 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 
 namespace fs = std::filesystem;
 namespace mockbus = kestrel::test::mockbus;
@@ -126,7 +126,9 @@ namespace
 class FanTest : public mockbus::MockTest
 {
   protected:
-    FanTest() : MockTest({mockbus::systemd}) {}
+    FanTest() : MockTest({mockbus::systemd})
+    {
+    }
 
     static void SetUpTestSuite()
     {
@@ -221,8 +223,8 @@ TEST_F(FanTest, ManualStopsTheControllerAndWritesEachGivenOutput)
     EXPECT_THAT(r.data, IsEmpty());
     EXPECT_THAT(unitCalls(), ElementsAre("Stop s:replace"));
     // A zero in a manual request is the minimum duty.
-    EXPECT_THAT(pwmWrites, ElementsAre(std::pair{pwm(1), "51"},
-                                       std::pair{pwm(2), "127"}));
+    EXPECT_THAT(pwmWrites,
+                ElementsAre(std::pair{pwm(1), "51"}, std::pair{pwm(2), "127"}));
     EXPECT_EQ(kestrel::test::readTextFile(pwm(3)), "0\n");
 }
 
@@ -278,7 +280,8 @@ TEST_F(FanTest, TheFirstHwmonIndexThatExistsIsUsed)
     makeHwmon(7, boardOutputs, "255");
     EXPECT_EQ(send(cmdSetSmartFan, {0x32}).cc, 0x00);
     EXPECT_THAT(pwmWrites, ElementsAre(std::pair{pwm(1, 3), "127"}));
-    EXPECT_THAT(send(cmdGetSmartFan).data, ElementsAre(49, 0, 0, 0, 0, 0, 0, 0));
+    EXPECT_THAT(send(cmdGetSmartFan).data,
+                ElementsAre(49, 0, 0, 0, 0, 0, 0, 0));
 }
 
 TEST_F(FanTest, WithoutTheControllerSetSucceedsAndGetHasNothingToReport)

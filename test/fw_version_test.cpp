@@ -8,12 +8,12 @@
 
 #include <dlfcn.h>
 
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
 #include <cstring>
 #include <string>
 #include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 
 namespace mockbus = kestrel::test::mockbus;
 using ipmi::host::Reply;
@@ -101,7 +101,8 @@ TEST_F(FwVersionTest, BiosRecordPublishesItsVersionString)
         EXPECT_EQ(r.cc, 0x00);
         EXPECT_THAT(r.data, ElementsAre(0x00));
         EXPECT_EQ(biosVersion(), "s:" + version);
-        EXPECT_THAT(send(cmdGetFw, {0x00}).data, ElementsAreArray(record(bytes)));
+        EXPECT_THAT(send(cmdGetFw, {0x00}).data,
+                    ElementsAreArray(record(bytes)));
     }
     auto sets = mockbus::calls(mockbus::software, "Set");
     ASSERT_EQ(sets.size(), cases.size());

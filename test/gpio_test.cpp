@@ -1,6 +1,5 @@
 // Get and Set GPIO through the host's dispatcher, with the simulated libgpiod
 // loaded in place of the real one and the mocked LED group manager.
-#include "gpiod_double.h"
 #include "host.hpp"
 #include "mockbus.hpp"
 #include "sandbox.hpp"
@@ -8,14 +7,16 @@
 #include <dlfcn.h>
 #include <gpiod.h>
 
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
 #include <functional>
 #include <string>
 #include <tuple>
 #include <utility>
 #include <vector>
+
+#include "gpiod_double.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 
 namespace mockbus = kestrel::test::mockbus;
 using ipmi::host::Reply;
@@ -37,7 +38,9 @@ constexpr auto systemFault = "/xyz/openbmc_project/led/groups/system_fault";
 class GpioTest : public mockbus::MockTest
 {
   protected:
-    GpioTest() : MockTest({mockbus::led}) {}
+    GpioTest() : MockTest({mockbus::led})
+    {
+    }
 
     static void SetUpTestSuite()
     {
@@ -158,8 +161,8 @@ TEST_F(GpioTest, GetReadsDirectionAndLevelInTwoPasses)
     EXPECT_EQ(r.cc, 0x00);
     EXPECT_THAT(r.data, ElementsAre(0x05, 0x01, 0x01, 0x01));
     // Request type 1 is as-is: Get never changes a line's direction.
-    const std::string pass[] = {"open /dev/gpiochip0", "request 5 ipmiget 1/0/0",
-                                "close"};
+    const std::string pass[] = {"open /dev/gpiochip0",
+                                "request 5 ipmiget 1/0/0", "close"};
     EXPECT_THAT(events(), ElementsAre(pass[0], pass[1], pass[2], pass[0],
                                       pass[1], pass[2]));
     EXPECT_FALSE(line(5).requested);
@@ -253,9 +256,12 @@ TEST_F(GpioTest, Line0x33SwitchesTheSystemFaultLed)
 TEST_F(GpioTest, MalformedRequestsTouchNothing)
 {
     const std::tuple<ipmi::Cmd, Bytes, uint8_t> cases[] = {
-        {cmdGet, {}, 0xC7},           {cmdSet, {}, 0xC7},
-        {cmdSet, {0x05}, 0xC7},       {cmdSet, {0x05, 0x02}, 0xC7},
-        {cmdSet, {0x33, 0x02}, 0xC7}, {cmdSet, {0x05, 0x00, 0x01}, 0xCC},
+        {cmdGet, {}, 0xC7},
+        {cmdSet, {}, 0xC7},
+        {cmdSet, {0x05}, 0xC7},
+        {cmdSet, {0x05, 0x02}, 0xC7},
+        {cmdSet, {0x33, 0x02}, 0xC7},
+        {cmdSet, {0x05, 0x00, 0x01}, 0xCC},
         {cmdSet, {0x05, 0x03, 0x01}, 0xCC},
     };
     for (const auto& [cmd, request, cc] : cases)

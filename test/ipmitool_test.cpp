@@ -7,14 +7,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string_view>
 #include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 
 namespace fs = std::filesystem;
 using testing::HasSubstr;
@@ -159,10 +159,10 @@ TEST_F(IpmitoolTest, PostStatusReachesTheHostStateService)
 {
     Result set = raw("0x3a 0xbd 0x03");
     EXPECT_EQ(set.status, 0) << set.err;
-    Result progress = busctl({"get-property", "xyz.openbmc_project.State.Host",
-                              "/xyz/openbmc_project/state/host0",
-                              "xyz.openbmc_project.State.Boot.Progress",
-                              "BootProgress"});
+    Result progress =
+        busctl({"get-property", "xyz.openbmc_project.State.Host",
+                "/xyz/openbmc_project/state/host0",
+                "xyz.openbmc_project.State.Boot.Progress", "BootProgress"});
     EXPECT_EQ(progress.out, "s \"xyz.openbmc_project.State.Boot.Progress."
                             "ProgressStages.SystemInitComplete\"\n")
         << progress.err;
@@ -171,9 +171,12 @@ TEST_F(IpmitoolTest, PostStatusReachesTheHostStateService)
 
 TEST_F(IpmitoolTest, BusctlIsAClientOfTheExecuteMethod)
 {
-    const std::vector<std::string> execute = {
-        "call", "xyz.openbmc_project.Ipmi.Host", "/xyz/openbmc_project/Ipmi",
-        "xyz.openbmc_project.Ipmi.Server", "execute", "yyyaya{sv}"};
+    const std::vector<std::string> execute = {"call",
+                                              "xyz.openbmc_project.Ipmi.Host",
+                                              "/xyz/openbmc_project/Ipmi",
+                                              "xyz.openbmc_project.Ipmi.Server",
+                                              "execute",
+                                              "yyyaya{sv}"};
     auto call = [&](std::vector<std::string> request) {
         std::vector<std::string> args = execute;
         args.insert(args.end(), request.begin(), request.end());
@@ -250,7 +253,6 @@ TEST_F(IpmitoolTest, MiscSubcommands)
     EXPECT_EQ(raw("0x3a 0xe3 0xb0 0x01").out, " 01\n");
     EXPECT_THAT(raw("0x3a 0xe3 0x44").err, HasSubstr("rsp=0xcc"));
 }
-
 
 TEST_F(IpmitoolTest, NetworkCommandsReachTheirStores)
 {

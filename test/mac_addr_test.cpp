@@ -6,14 +6,14 @@
 
 #include <dlfcn.h>
 
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <numeric>
 #include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 
 using ipmi::host::Reply;
 using testing::ElementsAre;

@@ -2,16 +2,17 @@
 // libsmbridge double loaded in place of the real library.
 #include "host.hpp"
 #include "sandbox.hpp"
-#include "smbridge_double.h"
 
 #include <dlfcn.h>
-
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include <cerrno>
 #include <string>
 #include <vector>
+
+#include "smbridge_double.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 
 using ipmi::host::Reply;
 using testing::ElementsAre;
@@ -136,9 +137,9 @@ TEST_F(MasterWriteReadTest, LibraryFailureAnswersInvalidCommandWithNoData)
 
 TEST_F(MasterWriteReadTest, OddAddressOrShortRequestIsRefusedUntouched)
 {
-    for (const auto& request : {std::vector<uint8_t>{0x03, 0xA1, 0x01},
-                                std::vector<uint8_t>{0x03, 0xA0},
-                                std::vector<uint8_t>{}})
+    for (const auto& request :
+         {std::vector<uint8_t>{0x03, 0xA1, 0x01},
+          std::vector<uint8_t>{0x03, 0xA0}, std::vector<uint8_t>{}})
     {
         Reply r = send(request);
         EXPECT_EQ(r.cc, 0xC7);

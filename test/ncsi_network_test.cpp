@@ -13,9 +13,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
@@ -23,6 +20,9 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 
 namespace fs = std::filesystem;
 namespace mockbus = kestrel::test::mockbus;
@@ -129,7 +129,9 @@ class StepProbe
 class NcsiNetworkTest : public mockbus::MockTest
 {
   protected:
-    NcsiNetworkTest() : MockTest({mockbus::network}) {}
+    NcsiNetworkTest() : MockTest({mockbus::network})
+    {
+    }
 
     static void SetUpTestSuite()
     {

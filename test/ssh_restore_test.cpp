@@ -6,12 +6,7 @@
 #include "mockbus.hpp"
 #include "sandbox.hpp"
 
-#include <sdbusplus/asio/connection.hpp>
-#include <sdbusplus/bus/match.hpp>
-
 #include <dlfcn.h>
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include <chrono>
 #include <climits>
@@ -20,9 +15,14 @@
 #include <fstream>
 #include <functional>
 #include <optional>
+#include <sdbusplus/asio/connection.hpp>
+#include <sdbusplus/bus/match.hpp>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 
 namespace mockbus = kestrel::test::mockbus;
 using ipmi::host::Reply;
@@ -180,8 +180,7 @@ class SshRestoreTest : public mockbus::MockTest
         *bus,
         "type='signal',interface='org.freedesktop.DBus.Mock',"
         "member='MethodCalled'",
-        [this](sdbusplus::message_t& m)
-        {
+        [this](sdbusplus::message_t& m) {
             std::string name;
             m.read(name);
             seen.push_back(std::string(m.get_path()) + " " + name);
@@ -344,13 +343,12 @@ TEST_F(SshRestoreTest, RestoreRunsEachOptionsActionsInOrder)
 
 TEST_F(SshRestoreTest, RestoreFailuresStillRunEveryAction)
 {
-    auto refuseSet = [](const Action& a, const char* property)
-    {
-        return [&a, property]
-        { mockbus::failSet(*a.service, a.path, property, notAllowed, "no"); };
+    auto refuseSet = [](const Action& a, const char* property) {
+        return [&a, property] {
+            mockbus::failSet(*a.service, a.path, property, notAllowed, "no");
+        };
     };
-    auto refuseReset = []
-    {
+    auto refuseReset = [] {
         mockbus::failMethod(mockbus::software, reset.path,
                             "xyz.openbmc_project.Common.FactoryReset", "Reset",
                             "", "", notAllowed, "busy");
