@@ -1,6 +1,7 @@
 // portwarden in the board sandbox: the real daemon against the network
 // service's mock, the real packet filter of the board's namespace, real TCP
 // connections from the peer namespace, and the IPMI commands through ipmid.
+#include "ipmid.hpp"
 #include "mockbus.hpp"
 #include "sandbox.hpp"
 
@@ -385,14 +386,11 @@ TEST_F(PortwardenTest, RunsOnIoUringOrFallsBackToEpoll)
 
 TEST_F(PortwardenTest, IpmiSettingSurvivesARestart)
 {
-    std::string socket = (dir / "ipmi.sock").string();
-    pid_t ipmid = spawn({IPMID_EXE, "--providers", KESTREL_PROVIDER_DIR,
-                         "--dummy-socket", socket},
-                        dir / "ipmid");
-    ASSERT_EQ(run({python, lib + "/bus-wait.py",
-                   "xyz.openbmc_project.Ipmi.Host=" + std::to_string(ipmid)})
-                  .status,
-              0);
+    kestrel::test::IpmidProcess ipmid({.dummySocket = dir / "ipmi.sock",
+                                       .preload = {},
+                                       .log = dir / "ipmid"});
+    ASSERT_TRUE(ipmid.ready()) << "ipmid did not start";
+    std::string socket = ipmid.dummySocket().string();
     auto ipmitool = [&socket](std::vector<std::string> bytes) {
         std::vector<std::string> argv = {
             "env",      "IPMI_DUMMY_SOCK=" + socket,
@@ -419,7 +417,6 @@ TEST_F(PortwardenTest, IpmiSettingSurvivesARestart)
     EXPECT_EQ(rules(), 1);
     EXPECT_EQ(ssh("eth0"), "b:false");
     EXPECT_EQ(ipmitool({"0x3a", "0x23", "0x01"}), " 00\n");
-    stop(ipmid);
 }
 
 } // namespace
