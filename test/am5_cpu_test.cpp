@@ -2,9 +2,8 @@
 // updateVirtualSensorTjmax, called by symbol on the loaded provider (no
 // NetFn or command reaches them), against the sandbox's private /usr/share
 // and the mocked systemd.
-#include "host.hpp"
-#include "kestrel_provider.hpp"
 #include "mockbus.hpp"
+#include "provider.hpp"
 #include "sandbox.hpp"
 
 #include <dlfcn.h>
@@ -226,13 +225,11 @@ class Am5CpuSpecTest : public testing::Test
   protected:
     static void SetUpTestSuite()
     {
-        void* lib = kestrel::test::loadKestrelProvider();
-        ASSERT_NE(lib, nullptr);
-        cpuDetection = static_cast<uint8_t*>(::dlsym(lib, "cpu_detection"));
-        setCpu = reinterpret_cast<Legacy>(::dlsym(lib, "ipmiSetAM5SpecCPU"));
-        getCpu = reinterpret_cast<Legacy>(::dlsym(lib, "ipmiGetAM5SpecCPU"));
-        update =
-            reinterpret_cast<Update>(::dlsym(lib, "updateVirtualSensorTjmax"));
+        using kestrel::test::providerSymbol;
+        cpuDetection = providerSymbol<uint8_t*>("cpu_detection");
+        setCpu = providerSymbol<Legacy>("ipmiSetAM5SpecCPU");
+        getCpu = providerSymbol<Legacy>("ipmiGetAM5SpecCPU");
+        update = providerSymbol<Update>("updateVirtualSensorTjmax");
         ASSERT_NE(cpuDetection, nullptr);
         ASSERT_NE(setCpu, nullptr);
         ASSERT_NE(getCpu, nullptr);

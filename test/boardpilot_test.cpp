@@ -1,8 +1,8 @@
 // boardpilot: the platform key from the EEPROM record, the configured
 // commands, and the program end to end in the sandbox.
 #include "chassis_record.hpp"
-#include "host.hpp"
 #include "platform.hpp"
+#include "provider.hpp"
 #include "sandbox.hpp"
 
 #include <filesystem>
@@ -170,10 +170,7 @@ class BoardpilotProgram : public testing::Test
 
     void writeRecord(const Record& rec)
     {
-        auto image = kestrel::test::readFile(EEPROM_PATH);
-        std::copy(rec.begin(), rec.end(),
-                  image.begin() + kestrel::chassis::recordOffset);
-        kestrel::test::writeFile(EEPROM_PATH, image);
+        kestrel::test::writeEeprom(kestrel::chassis::recordOffset, rec);
     }
 
     std::string ranText()
@@ -218,10 +215,9 @@ TEST_F(BoardpilotProgram, ErasedEepromRunsTheDefaultPlatform)
 
 TEST_F(BoardpilotProgram, ChassisIdSetOverIpmiSelectsThePlatform)
 {
-    ASSERT_EQ(ipmi::host::loadProviders(KESTREL_PROVIDER_DIR).size(), 1u);
-    boost::asio::io_context io;
+    ASSERT_NE(kestrel::test::kestrelProvider(), nullptr);
     std::vector<uint8_t> id{'K', 'S', 'T', '1'};
-    ASSERT_EQ(ipmi::host::execute(io, 0x3A, 0xAA, id).cc, 0x00);
+    ASSERT_EQ(kestrel::test::send(0x3A, 0xAA, id).cc, 0x00);
 
     configure(R"({"platforms": [{"chassisid": "KST1", "run": ")" +
               command("kst1") + R"("},

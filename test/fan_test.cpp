@@ -1,9 +1,8 @@
 // Smart fan control and fan initial duty through the host's dispatcher: the
 // fan controller's unit on the mocked systemd, the PWM attributes of an
 // hwmon tree under the sandbox's /sys/bus, and the board EEPROM image.
-#include "host.hpp"
-#include "kestrel_provider.hpp"
 #include "mockbus.hpp"
+#include "provider.hpp"
 #include "sandbox.hpp"
 
 #include <dlfcn.h>
@@ -132,7 +131,7 @@ class FanTest : public mockbus::MockTest
 
     static void SetUpTestSuite()
     {
-        ASSERT_NE(kestrel::test::loadKestrelProvider(), nullptr);
+        ASSERT_NE(kestrel::test::kestrelProvider(), nullptr);
     }
 
     // The controller probed as hwmon3 (hwmon0 to 2 belong to other drivers
@@ -181,25 +180,21 @@ class FanTest : public mockbus::MockTest
 
     static Reply send(ipmi::Cmd cmd, const Bytes& data = {})
     {
-        boost::asio::io_context io;
         inRequest = true;
-        Reply reply = ipmi::host::execute(io, netFn, cmd, data);
+        Reply reply = kestrel::test::send(netFn, cmd, data);
         inRequest = false;
         return reply;
     }
 
+    // The table with the byte on either side of it.
     static Bytes table()
     {
-        auto image = kestrel::test::readFile(EEPROM_PATH);
-        return {image.begin() + tableOffset - 1,
-                image.begin() + tableOffset + 9};
+        return kestrel::test::readEeprom(tableOffset - 1, 10);
     }
 
     static void setTable(const Bytes& bytes)
     {
-        auto image = kestrel::test::readFile(EEPROM_PATH);
-        std::copy(bytes.begin(), bytes.end(), image.begin() + tableOffset);
-        kestrel::test::writeFile(EEPROM_PATH, image);
+        kestrel::test::writeEeprom(tableOffset, bytes);
     }
 };
 

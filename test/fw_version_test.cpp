@@ -1,12 +1,9 @@
 // Firmware version records and the BIOS version string through the host's
 // dispatcher, against the version store in the sandbox's /var/lib and the
 // mocked software updater.
-#include "host.hpp"
-#include "kestrel_provider.hpp"
 #include "mockbus.hpp"
+#include "provider.hpp"
 #include "sandbox.hpp"
-
-#include <dlfcn.h>
 
 #include <cstring>
 #include <string>
@@ -45,9 +42,7 @@ class FwVersionTest : public testing::Test
   protected:
     static void SetUpTestSuite()
     {
-        void* lib = kestrel::test::loadKestrelProvider();
-        ASSERT_NE(lib, nullptr);
-        fwVer = static_cast<uint8_t*>(::dlsym(lib, "FwVer"));
+        fwVer = kestrel::test::providerSymbol<uint8_t*>("FwVer");
         ASSERT_NE(fwVer, nullptr);
     }
 
@@ -56,10 +51,9 @@ class FwVersionTest : public testing::Test
         mockbus::reset(mockbus::software);
     }
 
-    Reply send(ipmi::Cmd cmd, const Bytes& data)
+    static Reply send(ipmi::Cmd cmd, const Bytes& data)
     {
-        boost::asio::io_context io;
-        return ipmi::host::execute(io, netFn, cmd, data);
+        return kestrel::test::send(netFn, cmd, data);
     }
 
     Reply setRecord(uint8_t index, const Bytes& bytes)

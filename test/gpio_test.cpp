@@ -1,7 +1,7 @@
 // Get and Set GPIO through the host's dispatcher, with the simulated libgpiod
 // loaded in place of the real one and the mocked LED group manager.
-#include "host.hpp"
 #include "mockbus.hpp"
+#include "provider.hpp"
 #include "sandbox.hpp"
 
 #include <dlfcn.h>
@@ -46,7 +46,8 @@ class GpioTest : public mockbus::MockTest
     {
         void* lib = ::dlopen(GPIOD_DOUBLE, RTLD_NOW | RTLD_GLOBAL);
         ASSERT_NE(lib, nullptr) << ::dlerror();
-        ASSERT_EQ(ipmi::host::loadProviders(KESTREL_PROVIDER_DIR).size(), 1u);
+        // The provider binds to the double loaded above.
+        ASSERT_NE(kestrel::test::kestrelProvider(), nullptr);
         ASSERT_EQ(::dlopen("libgpiod.so.2", RTLD_NOW | RTLD_NOLOAD), lib);
         auto find = [lib](auto& fn, const char* name) {
             fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(
@@ -87,8 +88,7 @@ class GpioTest : public mockbus::MockTest
 
     static Reply send(ipmi::Cmd cmd, const Bytes& data)
     {
-        boost::asio::io_context io;
-        return ipmi::host::execute(io, 0x3A, cmd, data);
+        return kestrel::test::send(0x3A, cmd, data);
     }
 
     // The calls made to the library, one line each.

@@ -1,6 +1,6 @@
 // The ipmid host as providers see it: loading order, registration rules,
 // the legacy buffer contract, typed unpacking and exception answers.
-#include "host.hpp"
+#include "provider.hpp"
 #include "sandbox.hpp"
 
 #include <filesystem>
@@ -11,8 +11,8 @@
 #include <gtest/gtest.h>
 
 namespace fs = std::filesystem;
-using ipmi::host::execute;
 using ipmi::host::Reply;
+using kestrel::test::send;
 using testing::ElementsAre;
 using testing::IsEmpty;
 
@@ -47,12 +47,6 @@ class HostTest : public testing::Test
         handles = ipmi::host::loadProviders(dir.string());
     }
 
-    Reply send(ipmi::NetFn netFn, ipmi::Cmd cmd, std::vector<uint8_t> data = {})
-    {
-        return execute(io, netFn, cmd, data);
-    }
-
-    boost::asio::io_context io;
     static inline fs::path dir;
     static inline std::vector<void*> handles;
     static inline std::size_t journalMarkBeforeLoad = 0;

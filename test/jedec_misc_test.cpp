@@ -2,11 +2,9 @@
 // through the host's dispatcher, and the exported but unregistered PIROM
 // and GARP handlers called by symbol, against sysfs files and the key/value
 // store in the sandbox.
-#include "host.hpp"
-#include "kestrel_provider.hpp"
+#include "provider.hpp"
 #include "sandbox.hpp"
 
-#include <dlfcn.h>
 #include <ipmid/api.h>
 
 #include <filesystem>
@@ -53,13 +51,11 @@ class MiscTest : public testing::Test
   protected:
     static void SetUpTestSuite()
     {
-        void* lib = kestrel::test::loadKestrelProvider();
-        ASSERT_NE(lib, nullptr);
-        piromCmd =
-            reinterpret_cast<ipmid_callback_t>(::dlsym(lib, "ipmiPiromCmd"));
-        garp = reinterpret_cast<ipmid_callback_t>(::dlsym(lib, "ipmiGarp"));
-        readJedecId = reinterpret_cast<int (*)(const char*, uint8_t*)>(
-            ::dlsym(lib, "read_jedec_id"));
+        using kestrel::test::providerSymbol;
+        piromCmd = providerSymbol<ipmid_callback_t>("ipmiPiromCmd");
+        garp = providerSymbol<ipmid_callback_t>("ipmiGarp");
+        readJedecId =
+            providerSymbol<int (*)(const char*, uint8_t*)>("read_jedec_id");
         ASSERT_NE(piromCmd, nullptr);
         ASSERT_NE(garp, nullptr);
         ASSERT_NE(readJedecId, nullptr);
@@ -72,10 +68,9 @@ class MiscTest : public testing::Test
         writeFile(pirom, std::string(256, '\0'));
     }
 
-    Reply misc(const Bytes& data)
+    static Reply misc(const Bytes& data)
     {
-        boost::asio::io_context io;
-        return ipmi::host::execute(io, netFn, cmdMisc, data);
+        return kestrel::test::send(netFn, cmdMisc, data);
     }
 
     // A legacy handler called directly, as ipmid would with its buffer.

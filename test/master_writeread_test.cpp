@@ -1,6 +1,6 @@
 // I2C master write-read through the host's dispatcher, with the recording
 // libsmbridge double loaded in place of the real library.
-#include "host.hpp"
+#include "provider.hpp"
 #include "sandbox.hpp"
 
 #include <dlfcn.h>
@@ -33,7 +33,7 @@ class MasterWriteReadTest : public testing::Test
         // gets.
         void* bridge = ::dlopen(SMBRIDGE_DOUBLE, RTLD_NOW | RTLD_GLOBAL);
         ASSERT_NE(bridge, nullptr) << ::dlerror();
-        ASSERT_EQ(ipmi::host::loadProviders(KESTREL_PROVIDER_DIR).size(), 1u);
+        ASSERT_NE(kestrel::test::kestrelProvider(), nullptr);
         ASSERT_EQ(::dlopen("libsmbridge.so.0", RTLD_NOW | RTLD_NOLOAD), bridge);
         ASSERT_NE(bridge, nullptr);
         calls = reinterpret_cast<decltype(calls)>(
@@ -49,10 +49,9 @@ class MasterWriteReadTest : public testing::Test
         reset(0);
     }
 
-    Reply send(const std::vector<uint8_t>& data)
+    static Reply send(const std::vector<uint8_t>& data)
     {
-        boost::asio::io_context io;
-        return ipmi::host::execute(io, netFn, cmdMasterWriteRead, data);
+        return kestrel::test::send(netFn, cmdMasterWriteRead, data);
     }
 
     std::vector<SmbridgeCall> recorded()

@@ -2,9 +2,8 @@
 // the shell commands the sandbox's stand-ins record, the driver bind files
 // under its /sys/bus, the sideband store in its /var/lib, and the mocked
 // network service and systemd.
-#include "host.hpp"
-#include "kestrel_provider.hpp"
 #include "mockbus.hpp"
+#include "provider.hpp"
 #include "sandbox.hpp"
 
 #include <fcntl.h>
@@ -135,7 +134,7 @@ class NcsiNetworkTest : public mockbus::MockTest
 
     static void SetUpTestSuite()
     {
-        ASSERT_NE(kestrel::test::loadKestrelProvider(), nullptr);
+        ASSERT_NE(kestrel::test::kestrelProvider(), nullptr);
     }
 
     void SetUp() override
@@ -153,10 +152,9 @@ class NcsiNetworkTest : public mockbus::MockTest
         kestrel::test::writeFile(storeFile, "7\n");
     }
 
-    Reply send(ipmi::Cmd cmd, const Bytes& data)
+    static Reply send(ipmi::Cmd cmd, const Bytes& data)
     {
-        boost::asio::io_context io;
-        return ipmi::host::execute(io, netFn, cmd, data);
+        return kestrel::test::send(netFn, cmd, data);
     }
 };
 

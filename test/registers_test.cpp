@@ -1,8 +1,7 @@
 // Speaker beeps, UID / external-reset verify and register access through the
 // host's dispatcher, against the sandbox's /dev/mem (a sparse file standing
 // in for physical memory).
-#include "host.hpp"
-#include "kestrel_provider.hpp"
+#include "provider.hpp"
 #include "sandbox.hpp"
 
 #include <dlfcn.h>
@@ -122,10 +121,9 @@ class RegistersTest : public testing::Test
   protected:
     static void SetUpTestSuite()
     {
-        void* lib = kestrel::test::loadKestrelProvider();
-        ASSERT_NE(lib, nullptr);
-        longBeeps = static_cast<uint8_t*>(::dlsym(lib, "SpeakerLongBeep"));
-        shortBeeps = static_cast<uint8_t*>(::dlsym(lib, "SpeakerShortBeep"));
+        using kestrel::test::providerSymbol;
+        longBeeps = providerSymbol<uint8_t*>("SpeakerLongBeep");
+        shortBeeps = providerSymbol<uint8_t*>("SpeakerShortBeep");
         ASSERT_NE(longBeeps, nullptr);
         ASSERT_NE(shortBeeps, nullptr);
     }
@@ -144,10 +142,9 @@ class RegistersTest : public testing::Test
         }
     }
 
-    Reply send(ipmi::Cmd cmd, const std::vector<uint8_t>& data)
+    static Reply send(ipmi::Cmd cmd, const std::vector<uint8_t>& data)
     {
-        boost::asio::io_context io;
-        return ipmi::host::execute(io, netFn, cmd, data);
+        return kestrel::test::send(netFn, cmd, data);
     }
 
     // The sleeps recorded once any worker has had time to start.

@@ -1,8 +1,7 @@
 // The intrusion-sensor and PSU-sensor switches through the host's
 // dispatcher, against their units on the mocked systemd.
-#include "host.hpp"
-#include "kestrel_provider.hpp"
 #include "mockbus.hpp"
+#include "provider.hpp"
 #include "sandbox.hpp"
 
 #include <string>
@@ -54,13 +53,12 @@ class SensorSwitchTest : public mockbus::MockTest
 
     static void SetUpTestSuite()
     {
-        ASSERT_NE(kestrel::test::loadKestrelProvider(), nullptr);
+        ASSERT_NE(kestrel::test::kestrelProvider(), nullptr);
     }
 
     static Reply send(ipmi::Cmd cmd, const Bytes& data)
     {
-        boost::asio::io_context io;
-        return ipmi::host::execute(io, netFn, cmd, data);
+        return kestrel::test::send(netFn, cmd, data);
     }
 
     static Bytes with(Bytes prefix, uint8_t value)
