@@ -24,6 +24,14 @@ check() {
     fi
 }
 
+# A check is only as good as the tools it runs: a missing one must fail the
+# run, never let a check pass on the empty output of a command not found.
+# (scripts/setup-deps installs them.)
+for tool in basename cat dbus-send dd dirname grep head ls mkdir mktemp od \
+    pgrep readlink rm sed sleep stat tail touch wc /usr/bin/python3; do
+    check "$tool is installed" command -v "$tool"
+done >/dev/null
+
 # Deliberately below /tmp: a program and state below /tmp must stay
 # reachable although the sandbox mounts its own /tmp.
 scratch=$(mktemp -d /tmp/kestrel-sandbox-test.XXXXXX) || exit 1
@@ -106,7 +114,10 @@ check "the host's systemctl is untouched" \
 
 # Whatever the command leaves running dies with the sandbox.
 "$sandbox" -- sh -c 'sleep 987654 & exit 0'
-check "no process outlives the sandbox" test -z "$(pgrep -f '^sleep 987654$')"
+# pgrep exits 1 when nothing matches; 0 is a survivor, anything else (127
+# when it is not installed) is no answer.
+pgrep -f '^sleep 987654$' >/dev/null
+check "no process outlives the sandbox" test $? -eq 1
 
 # The guard: sandbox-only tests skip (77) outside it, even with a forged token,
 # and run inside it: a guard that always refused would turn every sandbox
