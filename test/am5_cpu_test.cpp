@@ -2,9 +2,8 @@
 // updateVirtualSensorTjmax, called by symbol on the loaded provider (no
 // NetFn or command reaches them), against the sandbox's private /usr/share
 // and the mocked systemd.
-#include "host.hpp"
-#include "kestrel_provider.hpp"
 #include "mockbus.hpp"
+#include "provider.hpp"
 #include "sandbox.hpp"
 
 #include <dlfcn.h>
@@ -14,20 +13,19 @@
 #include <systemd/sd-journal.h>
 #include <unistd.h>
 
-#include <ipmid/api.hpp>
-
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <ipmid/api.hpp>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 
 namespace fs = std::filesystem;
 namespace mockbus = kestrel::test::mockbus;
@@ -76,7 +74,8 @@ bool inConfigDir(const std::string& path)
 void recordFault(int fd)
 {
     struct stat st
-    {};
+    {
+    };
     partialSize = ::fstat(fd, &st) == 0 ? static_cast<long>(st.st_size) : -1;
     faultedPath = fdPath(fd);
 }
@@ -120,7 +119,8 @@ extern "C" int rename(const char* from, const char* to) noexcept
     if (fault == Fault::rename && inConfigDir(to))
     {
         struct stat st
-        {};
+        {
+        };
         partialSize =
             ::stat(from, &st) == 0 ? static_cast<long>(st.st_size) : -1;
         faultedPath = from;
@@ -134,8 +134,7 @@ namespace
 {
 
 using Legacy = ipmi_ret_t (*)(ipmi_netfn_t, ipmi_cmd_t, ipmi_request_t,
-                              ipmi_response_t, ipmi_data_len_t,
-                              ipmi_context_t);
+                              ipmi_response_t, ipmi_data_len_t, ipmi_context_t);
 using Update = int (*)(int);
 
 struct Answer
@@ -150,8 +149,8 @@ Answer call(Legacy handler, std::vector<uint8_t> request)
 {
     std::vector<uint8_t> response(64 * 1024, 0);
     std::size_t length = request.size();
-    uint8_t cc = handler(0x3A, 0x00, request.data(), response.data(), &length,
-                         nullptr);
+    uint8_t cc =
+        handler(0x3A, 0x00, request.data(), response.data(), &length, nullptr);
     response.resize(length);
     return {cc, response};
 }
@@ -226,13 +225,11 @@ class Am5CpuSpecTest : public testing::Test
   protected:
     static void SetUpTestSuite()
     {
-        void* lib = kestrel::test::loadKestrelProvider();
-        ASSERT_NE(lib, nullptr);
-        cpuDetection = static_cast<uint8_t*>(::dlsym(lib, "cpu_detection"));
-        setCpu = reinterpret_cast<Legacy>(::dlsym(lib, "ipmiSetAM5SpecCPU"));
-        getCpu = reinterpret_cast<Legacy>(::dlsym(lib, "ipmiGetAM5SpecCPU"));
-        update =
-            reinterpret_cast<Update>(::dlsym(lib, "updateVirtualSensorTjmax"));
+        using kestrel::test::providerSymbol;
+        cpuDetection = providerSymbol<uint8_t*>("cpu_detection");
+        setCpu = providerSymbol<Legacy>("ipmiSetAM5SpecCPU");
+        getCpu = providerSymbol<Legacy>("ipmiGetAM5SpecCPU");
+        update = providerSymbol<Update>("updateVirtualSensorTjmax");
         ASSERT_NE(cpuDetection, nullptr);
         ASSERT_NE(setCpu, nullptr);
         ASSERT_NE(getCpu, nullptr);
@@ -287,9 +284,9 @@ class Am5CpuSpecTest : public testing::Test
         ASSERT_EQ(calls.size(), 1u);
         EXPECT_EQ(calls[0].path, systemdObject);
         EXPECT_EQ(calls[0].method, "RestartUnit");
-        EXPECT_THAT(calls[0].args,
-                    ElementsAre("s:phosphor-virtual-sensor.service",
-                                "s:replace"));
+        EXPECT_THAT(
+            calls[0].args,
+            ElementsAre("s:phosphor-virtual-sensor.service", "s:replace"));
     }
 
     // Entries since `mark` with this message, once everything the library
@@ -463,9 +460,9 @@ TEST_F(Am5CpuSpecTest, ShortRequestIsRejectedWithoutReadingPastIt)
     // The request ends at a page that may not be read: a read past it would
     // kill the test.
     long page = ::sysconf(_SC_PAGESIZE);
-    auto* mem = static_cast<uint8_t*>(::mmap(nullptr, 2 * page,
-                                             PROT_READ | PROT_WRITE,
-                                             MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    auto* mem =
+        static_cast<uint8_t*>(::mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE,
+                                     MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
     ASSERT_NE(mem, MAP_FAILED);
     ASSERT_EQ(::mprotect(mem + page, page, PROT_NONE), 0);
     uint8_t* end = mem + page;
@@ -476,8 +473,8 @@ TEST_F(Am5CpuSpecTest, ShortRequestIsRejectedWithoutReadingPastIt)
         SCOPED_TRACE(length);
         std::vector<uint8_t> response(64 * 1024, 0);
         std::size_t dataLen = length;
-        uint8_t cc = setCpu(0x3A, 0x00, end - length, response.data(),
-                            &dataLen, nullptr);
+        uint8_t cc = setCpu(0x3A, 0x00, end - length, response.data(), &dataLen,
+                            nullptr);
         EXPECT_EQ(cc, 0xC7);
         EXPECT_EQ(dataLen, 0u);
         EXPECT_EQ(*cpuDetection, 0x01);
@@ -546,7 +543,8 @@ TEST_F(Am5CpuSpecTest, MalformedFileIsKeptLoggedAndStillRestarts)
 
 class Am5WriteFaultTest : public Am5CpuSpecTest,
                           public testing::WithParamInterface<Fault>
-{};
+{
+};
 
 TEST_P(Am5WriteFaultTest, FailedRewriteLeavesTheOriginalIntact)
 {
@@ -573,12 +571,12 @@ TEST_P(Am5WriteFaultTest, FailedRewriteLeavesTheOriginalIntact)
     EXPECT_EQ(readConfig(), marginConfig);
     EXPECT_THAT(dirEntries(), ElementsAre("virtual_sensor_config.json"));
     struct stat st
-    {};
+    {
+    };
     ASSERT_EQ(::stat(configFile.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
 
-    auto logged =
-        loggedSince(mark, "Error writing virtual sensor config file");
+    auto logged = loggedSince(mark, "Error writing virtual sensor config file");
     ASSERT_EQ(logged.size(), 1u);
     EXPECT_EQ(logged[0]["PRIORITY"], "3");
     EXPECT_EQ(logged[0]["ERRNO"],
@@ -623,7 +621,8 @@ TEST_F(Am5CpuSpecTest, RewriteReplacesTheFileAndKeepsItsMode)
     writeConfig(marginConfig);
     ASSERT_EQ(::chmod(configFile.c_str(), 0640), 0);
     struct stat before
-    {};
+    {
+    };
     ASSERT_EQ(::stat(configFile.c_str(), &before), 0);
     // A reader that opened the file before keeps seeing the old contents:
     // the file is replaced, not truncated and rewritten.
@@ -632,7 +631,8 @@ TEST_F(Am5CpuSpecTest, RewriteReplacesTheFileAndKeepsItsMode)
 
     EXPECT_EQ(update(95), 0);
     struct stat after
-    {};
+    {
+    };
     ASSERT_EQ(::stat(configFile.c_str(), &after), 0);
     EXPECT_NE(after.st_ino, before.st_ino);
     EXPECT_EQ(after.st_mode & 07777, 0640u);

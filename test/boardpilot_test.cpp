@@ -1,16 +1,16 @@
 // boardpilot: the platform key from the EEPROM record, the configured
 // commands, and the program end to end in the sandbox.
 #include "chassis_record.hpp"
-#include "host.hpp"
 #include "platform.hpp"
+#include "provider.hpp"
 #include "sandbox.hpp"
+
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <sstream>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
-
-#include <filesystem>
-#include <sstream>
 
 namespace fs = std::filesystem;
 using kestrel::chassis::Record;
@@ -139,7 +139,8 @@ TEST(PlatformCommands, TypeErrorsStopAfterEarlierCommandsRan)
                  nlohmann::json::type_error);
     EXPECT_THAT(ran, ElementsAre("ok"));
 
-    EXPECT_THROW(runInto(R"({"platforms": ["AB"]})"), nlohmann::json::type_error);
+    EXPECT_THROW(runInto(R"({"platforms": ["AB"]})"),
+                 nlohmann::json::type_error);
     EXPECT_THROW(runInto(R"({"platforms": [{"chassisid": "AB", "run": 1}]})"),
                  nlohmann::json::type_error);
     EXPECT_THROW(runInto(R"([1, 2])"), nlohmann::json::type_error);
@@ -169,10 +170,7 @@ class BoardpilotProgram : public testing::Test
 
     void writeRecord(const Record& rec)
     {
-        auto image = kestrel::test::readFile(EEPROM_PATH);
-        std::copy(rec.begin(), rec.end(),
-                  image.begin() + kestrel::chassis::recordOffset);
-        kestrel::test::writeFile(EEPROM_PATH, image);
+        kestrel::test::writeEeprom(kestrel::chassis::recordOffset, rec);
     }
 
     std::string ranText()
@@ -207,22 +205,24 @@ TEST_F(BoardpilotProgram, ErasedEepromRunsTheDefaultPlatform)
     writeRecord(erased);
     // A failing command does not stop the entries after it.
     configure(R"({"platforms": [{"chassisid": "VRKL", "run": "exit 3"},
-        {"chassisid": "VRKL", "run": ")" + command("default") + R"("},
-        {"chassisid": "OTHER", "run": ")" + command("other") + R"("}]})");
+        {"chassisid": "VRKL", "run": ")" +
+              command("default") + R"("},
+        {"chassisid": "OTHER", "run": ")" +
+              command("other") + R"("}]})");
     EXPECT_EQ(runProgram(), 0);
     EXPECT_EQ(ranText(), "default\n");
 }
 
 TEST_F(BoardpilotProgram, ChassisIdSetOverIpmiSelectsThePlatform)
 {
-    ASSERT_EQ(ipmi::host::loadProviders(KESTREL_PROVIDER_DIR).size(), 1u);
-    boost::asio::io_context io;
+    ASSERT_NE(kestrel::test::kestrelProvider(), nullptr);
     std::vector<uint8_t> id{'K', 'S', 'T', '1'};
-    ASSERT_EQ(ipmi::host::execute(io, 0x3A, 0xAA, id).cc, 0x00);
+    ASSERT_EQ(kestrel::test::send(0x3A, 0xAA, id).cc, 0x00);
 
     configure(R"({"platforms": [{"chassisid": "KST1", "run": ")" +
               command("kst1") + R"("},
-        {"chassisid": "VRKL", "run": ")" + command("default") + R"("}]})");
+        {"chassisid": "VRKL", "run": ")" +
+              command("default") + R"("}]})");
     auto mark = kestrel::test::journalMark();
     EXPECT_EQ(runProgram(), 0);
     EXPECT_EQ(ranText(), "kst1\n");

@@ -1,19 +1,14 @@
 // BIOS POST status, boot complete and BMC interface through the host's
 // dispatcher, against the mocked host state and LED group manager.
-#include "host.hpp"
-#include "kestrel_provider.hpp"
 #include "mockbus.hpp"
+#include "provider.hpp"
 #include "sandbox.hpp"
-
-#include <dlfcn.h>
-
-#include <sdbusplus/asio/connection.hpp>
-
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 
 namespace mockbus = kestrel::test::mockbus;
 using ipmi::host::Reply;
@@ -40,12 +35,9 @@ class BootStateTest : public testing::Test
   protected:
     static void SetUpTestSuite()
     {
-        void* lib = kestrel::test::loadKestrelProvider();
-        ASSERT_NE(lib, nullptr);
-        postStatus = static_cast<uint8_t*>(::dlsym(lib, "BiosPostStatus"));
+        postStatus = kestrel::test::providerSymbol<uint8_t*>("BiosPostStatus");
         ASSERT_NE(postStatus, nullptr);
-        boost::asio::io_context io;
-        firstGet = ipmi::host::execute(io, netFn, cmdGetPost, {});
+        firstGet = kestrel::test::send(netFn, cmdGetPost);
     }
 
     void SetUp() override
@@ -54,20 +46,13 @@ class BootStateTest : public testing::Test
         mockbus::reset(mockbus::led);
     }
 
-    Reply send(ipmi::NetFn fn, ipmi::Cmd cmd, const std::vector<uint8_t>& data = {})
-    {
-        return ipmi::host::execute(io, fn, cmd, data, bus);
-    }
-
     std::string bootProgress()
     {
         return mockbus::getProperty(mockbus::stateHost, hostObject,
                                     progressInterface, "BootProgress");
     }
 
-    boost::asio::io_context io;
-    std::shared_ptr<sdbusplus::asio::connection> bus =
-        std::make_shared<sdbusplus::asio::connection>(io);
+    kestrel::test::HostBus host;
     static inline uint8_t* postStatus = nullptr;
     static inline Reply firstGet;
 };
@@ -81,18 +66,20 @@ TEST_F(BootStateTest, PostStatusIsZeroBeforeAnySet)
 TEST_F(BootStateTest, EachStatusPublishesItsStage)
 {
     const std::vector<std::pair<uint8_t, std::string>> stages = {
-        {0x00, "Unspecified"},        {0x01, "Unspecified"},
-        {0x02, "SystemInitComplete"}, {0x03, "SystemInitComplete"},
+        {0x00, "Unspecified"},
+        {0x01, "Unspecified"},
+        {0x02, "SystemInitComplete"},
+        {0x03, "SystemInitComplete"},
         {0x04, "OSStart"},
     };
     for (const auto& [status, stage] : stages)
     {
         SCOPED_TRACE(int(status));
-        Reply set = send(netFn, cmdSetPost, {status});
+        Reply set = host.send(netFn, cmdSetPost, {status});
         EXPECT_EQ(set.cc, 0x00);
         EXPECT_THAT(set.data, IsEmpty());
         EXPECT_EQ(bootProgress(), stagePrefix + stage);
-        Reply get = send(netFn, cmdGetPost);
+        Reply get = host.send(netFn, cmdGetPost);
         EXPECT_EQ(get.cc, 0x00);
         EXPECT_THAT(get.data, ElementsAre(status));
     }
@@ -109,18 +96,18 @@ TEST_F(BootStateTest, EachStatusPublishesItsStage)
 
 TEST_F(BootStateTest, RejectedOrShortSetChangesNothing)
 {
-    ASSERT_EQ(send(netFn, cmdSetPost, {0x03}).cc, 0x00);
+    ASSERT_EQ(host.send(netFn, cmdSetPost, {0x03}).cc, 0x00);
     mockbus::clearCalls(mockbus::stateHost);
 
     for (const std::vector<uint8_t>& request :
          {std::vector<uint8_t>{0x05}, std::vector<uint8_t>{0xFF},
           std::vector<uint8_t>{}})
     {
-        Reply r = send(netFn, cmdSetPost, request);
+        Reply r = host.send(netFn, cmdSetPost, request);
         EXPECT_EQ(r.cc, request.empty() ? 0xC7 : 0xC1);
         EXPECT_THAT(r.data, IsEmpty());
     }
-    EXPECT_THAT(send(netFn, cmdGetPost).data, ElementsAre(0x03));
+    EXPECT_THAT(host.send(netFn, cmdGetPost).data, ElementsAre(0x03));
     EXPECT_THAT(mockbus::allCalls(mockbus::stateHost), IsEmpty());
 }
 
@@ -129,31 +116,31 @@ TEST_F(BootStateTest, FailedPublishKeepsTheStatusAndTheHostServes)
     mockbus::failMethod(mockbus::stateHost, hostObject,
                         "org.freedesktop.DBus.Properties", "Set", "ssv", "",
                         "xyz.openbmc_project.Common.Error.NotAllowed", "busy");
-    Reply r = send(netFn, cmdSetPost, {0x04});
+    Reply r = host.send(netFn, cmdSetPost, {0x04});
     EXPECT_EQ(r.cc, 0xFF);
     EXPECT_THAT(r.data, IsEmpty());
     EXPECT_EQ(*postStatus, 0x04);
-    EXPECT_THAT(send(netFn, cmdGetPost).data, ElementsAre(0x04));
+    EXPECT_THAT(host.send(netFn, cmdGetPost).data, ElementsAre(0x04));
 }
 
 TEST_F(BootStateTest, BootCompleteFollowsTheBootedLedGroup)
 {
     mockbus::updateProperty(mockbus::led, bmcBooted, ledInterface, "Asserted",
                             "b", "true");
-    Reply r = send(netFn, cmdBootComplete);
+    Reply r = host.send(netFn, cmdBootComplete);
     EXPECT_EQ(r.cc, 0x00);
     EXPECT_THAT(r.data, ElementsAre(0x01));
 
     mockbus::updateProperty(mockbus::led, bmcBooted, ledInterface, "Asserted",
                             "b", "false");
-    EXPECT_THAT(send(netFn, cmdBootComplete).data, ElementsAre(0x00));
+    EXPECT_THAT(host.send(netFn, cmdBootComplete).data, ElementsAre(0x00));
     // Request bytes are ignored.
-    EXPECT_THAT(send(netFn, cmdBootComplete, {0x01, 0x02}).data,
+    EXPECT_THAT(host.send(netFn, cmdBootComplete, {0x01, 0x02}).data,
                 ElementsAre(0x00));
 
     mockbus::updateProperty(mockbus::led, bmcBooted, ledInterface, "Asserted",
                             "s", "yes");
-    r = send(netFn, cmdBootComplete);
+    r = host.send(netFn, cmdBootComplete);
     EXPECT_EQ(r.cc, 0xFF);
     EXPECT_THAT(r.data, IsEmpty());
 }
@@ -162,7 +149,7 @@ TEST_F(BootStateTest, BootCompleteWithoutTheLedManagerAnswersAnError)
 {
     std::size_t mark = kestrel::test::journalMark();
     mockbus::stopMock("led");
-    Reply r = send(netFn, cmdBootComplete);
+    Reply r = host.send(netFn, cmdBootComplete);
     mockbus::startMock("led");
     EXPECT_EQ(r.cc, 0xFF);
     EXPECT_THAT(r.data, IsEmpty());
@@ -170,38 +157,40 @@ TEST_F(BootStateTest, BootCompleteWithoutTheLedManagerAnswersAnError)
         "Legacy Handler failed to catch exception", mark);
     ASSERT_TRUE(logged);
     EXPECT_EQ((*logged)["CMD"], "67");
-    EXPECT_THAT((*logged)["EXCEPTION"],
-                testing::StartsWith("sd_bus_call: "
-                                    "org.freedesktop.DBus.Error.ServiceUnknown"));
+    EXPECT_THAT(
+        (*logged)["EXCEPTION"],
+        testing::StartsWith("sd_bus_call: "
+                            "org.freedesktop.DBus.Error.ServiceUnknown"));
     // The host keeps serving.
-    EXPECT_EQ(send(netFn, cmdGetPost).cc, 0x00);
-    EXPECT_THAT(send(netFn, cmdBootComplete).data, ElementsAre(0x00));
+    EXPECT_EQ(host.send(netFn, cmdGetPost).cc, 0x00);
+    EXPECT_THAT(host.send(netFn, cmdBootComplete).data, ElementsAre(0x00));
 }
 
 TEST_F(BootStateTest, BmcInterfaceAnswersPerMaskBit)
 {
     const ipmi::NetFn fn = 0x32;
     const ipmi::Cmd cmd = 0x3D;
-    Reply r = send(fn, cmd, {0x01, 0x00, 0x05});
+    Reply r = host.send(fn, cmd, {0x01, 0x00, 0x05});
     EXPECT_EQ(r.cc, 0x00);
     EXPECT_THAT(r.data, ElementsAre(0x07, 0x00, 0x07));
-    EXPECT_THAT(send(fn, cmd, {0x01, 0x00, 0x00}).data,
+    EXPECT_THAT(host.send(fn, cmd, {0x01, 0x00, 0x00}).data,
                 ElementsAre(0x00, 0x00, 0x00));
-    EXPECT_THAT(send(fn, cmd, {0x01, 0x00, 0x07, 0x99}).data,
+    EXPECT_THAT(host.send(fn, cmd, {0x01, 0x00, 0x07, 0x99}).data,
                 ElementsAre(0x07, 0x07, 0x07));
 
     for (const std::vector<uint8_t>& bad :
-         {std::vector<uint8_t>{0x01, 0x00, 0x08}, std::vector<uint8_t>{0x02, 0x00, 0x01},
+         {std::vector<uint8_t>{0x01, 0x00, 0x08},
+          std::vector<uint8_t>{0x02, 0x00, 0x01},
           std::vector<uint8_t>{0x01, 0x01, 0x01}})
     {
-        r = send(fn, cmd, bad);
+        r = host.send(fn, cmd, bad);
         EXPECT_EQ(r.cc, 0xC1);
         EXPECT_THAT(r.data, IsEmpty());
     }
     for (const std::vector<uint8_t>& shortRequest :
          {std::vector<uint8_t>{}, std::vector<uint8_t>{0x01, 0x00}})
     {
-        r = send(fn, cmd, shortRequest);
+        r = host.send(fn, cmd, shortRequest);
         EXPECT_EQ(r.cc, 0xC7);
         EXPECT_THAT(r.data, IsEmpty());
     }

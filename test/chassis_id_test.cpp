@@ -1,16 +1,16 @@
 // Set and Get Chassis ID through the host's dispatcher, against the board
 // EEPROM image of the sandbox.
 #include "chassis_record.hpp"
-#include "host.hpp"
+#include "provider.hpp"
 #include "sandbox.hpp"
 
 #include <sys/mount.h>
 
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
 #include <filesystem>
 #include <numeric>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 
 namespace fs = std::filesystem;
 using ipmi::host::Reply;
@@ -33,30 +33,23 @@ class ChassisIdTest : public testing::Test
   protected:
     static void SetUpTestSuite()
     {
-        ASSERT_EQ(ipmi::host::loadProviders(KESTREL_PROVIDER_DIR).size(), 1u);
+        ASSERT_NE(kestrel::test::kestrelProvider(), nullptr);
     }
 
-    Reply send(ipmi::Cmd cmd, const std::vector<uint8_t>& data = {})
+    static Reply send(ipmi::Cmd cmd, const std::vector<uint8_t>& data = {})
     {
-        return ipmi::host::execute(io, netFn, cmd, data);
+        return kestrel::test::send(netFn, cmd, data);
     }
 
-    std::vector<uint8_t> record()
+    static std::vector<uint8_t> record()
     {
-        auto image = kestrel::test::readFile(EEPROM_PATH);
-        auto at = image.begin() + kestrel::chassis::recordOffset;
-        return {at, at + 32};
+        return kestrel::test::readEeprom(kestrel::chassis::recordOffset, 32);
     }
 
-    void writeRecord(const std::vector<uint8_t>& rec)
+    static void writeRecord(const std::vector<uint8_t>& rec)
     {
-        auto image = kestrel::test::readFile(EEPROM_PATH);
-        std::copy(rec.begin(), rec.end(),
-                  image.begin() + kestrel::chassis::recordOffset);
-        kestrel::test::writeFile(EEPROM_PATH, image);
+        kestrel::test::writeEeprom(kestrel::chassis::recordOffset, rec);
     }
-
-    boost::asio::io_context io;
 };
 
 TEST_F(ChassisIdTest, RegistersLegacyCommands)

@@ -1,15 +1,14 @@
 // The command table as ipmid sees it after loading libkestrelipmi: exactly
 // the commands built so far, each with its style, privilege and priority.
-#include "host.hpp"
-#include "kestrel_provider.hpp"
+#include "provider.hpp"
 #include "sandbox.hpp"
 
 #include <dlfcn.h>
 
-#include <gtest/gtest.h>
-
 #include <map>
 #include <string>
+
+#include <gtest/gtest.h>
 
 namespace
 {
@@ -27,8 +26,7 @@ const std::map<unsigned, Expected> expectedTable = {
     {0x3A0C,
      {"_Z18ipmiSetFanInitDutyRSt10shared_ptrIN4ipmi7ContextEESt6vectorIhSaIhEE",
       false}},
-    {0x3A0D,
-     {"_Z18ipmiGetFanInitDutyRSt10shared_ptrIN4ipmi7ContextEE", false}},
+    {0x3A0D, {"_Z18ipmiGetFanInitDutyRSt10shared_ptrIN4ipmi7ContextEE", false}},
     {0x3A10, {"ipmiSetGPIOHL", true}},
     {0x3A11, {"ipmiGetGPIOHL", true}},
     {0x3A88, {"ipmiSetChassisIntr", true}},
@@ -37,7 +35,8 @@ const std::map<unsigned, Expected> expectedTable = {
     {0x3AE7, {"ipmiGetMonitor", true}},
     {0x3A20, {"ipmiSetNcsiSelect", true}},
     {0x3A21, {"ipmiGetNcsiSelect", true}},
-    {0x3A22, {"_Z17ipmiSshControlSetRSt10shared_ptrIN4ipmi7ContextEEhh", false}},
+    {0x3A22,
+     {"_Z17ipmiSshControlSetRSt10shared_ptrIN4ipmi7ContextEEhh", false}},
     {0x3A23, {"_Z17ipmiSshControlGetRSt10shared_ptrIN4ipmi7ContextEEh", false}},
     {0x3A52, {"ipmiMasterWriteRead", true}},
     {0x3A86, {"ipmiSetRevRecord", true}},
@@ -59,8 +58,9 @@ const std::map<unsigned, Expected> expectedTable = {
     {0x3AB4, {"ipmiSetSpeakerFunc", true}},
     {0x3ABE, {"ipmiGetBiosPostStatus", true}},
     {0x3AE2, {"ipmiGetMacInfo", true}},
-    {0x3AE3, {"_Z11ipmiMiscCmdRSt10shared_ptrIN4ipmi7ContextEEhSt6vectorIhSaIhEE",
-              false}},
+    {0x3AE3,
+     {"_Z11ipmiMiscCmdRSt10shared_ptrIN4ipmi7ContextEEhSt6vectorIhSaIhEE",
+      false}},
     {0x323D, {"ipmiGetBmcInterface", true}},
 };
 
@@ -69,8 +69,10 @@ class CommandTableTest : public testing::Test
   protected:
     static void SetUpTestSuite()
     {
+        // Before the one load of the process, so the table holds exactly
+        // what the library's constructors register.
         ipmi::host::clearRegistry();
-        library = kestrel::test::loadKestrelProvider();
+        library = kestrel::test::kestrelProvider();
         ASSERT_NE(library, nullptr);
     }
 
@@ -105,19 +107,18 @@ TEST_F(CommandTableTest, ExportsConstructorsAndStateVariables)
 {
     for (const char* name :
          {"register_netfn_oem_bios_post_status",
-          "register_netfn_oem_bmc_interface", "register_netfn_oem_boot_complete",
-          "register_netfn_oem_chassis_id", "register_netfn_oem_fw_version",
-          "register_netfn_oem_smart_fan", "register_netfn_oem_fan_init_duty",
-          "register_netfn_oem_chassis_intr", "register_netfn_oem_monitor_intr",
-          "register_netfn_oem_gpiocmd",
+          "register_netfn_oem_bmc_interface",
+          "register_netfn_oem_boot_complete", "register_netfn_oem_chassis_id",
+          "register_netfn_oem_fw_version", "register_netfn_oem_smart_fan",
+          "register_netfn_oem_fan_init_duty", "register_netfn_oem_chassis_intr",
+          "register_netfn_oem_monitor_intr", "register_netfn_oem_gpiocmd",
           "register_netfn_oem_misc", "register_netfn_oem_mac_addr",
           "register_netfn_oem_ncsi_select",
-          "register_netfn_oem_network_interface", "macoffset",
-          "updateMacType", "updateMacChannel", "register_netfn_oem_ssh_login",
+          "register_netfn_oem_network_interface", "macoffset", "updateMacType",
+          "updateMacChannel", "register_netfn_oem_ssh_login",
           "register_netfn_oem_restore_default", "hbled_off", "factory_reset",
-          "delay_shutdown",
-          "register_netfn_oem_master_writeread", "register_netfn_oem_reg_value",
-          "register_netfn_oem_speaker_func",
+          "delay_shutdown", "register_netfn_oem_master_writeread",
+          "register_netfn_oem_reg_value", "register_netfn_oem_speaker_func",
           "register_netfn_oem_uid_exrst_verify", "BiosPostStatus",
           "SpeakerLongBeep", "SpeakerShortBeep", "DOSoundTASK", "FwVer",
           // Exported, reachable by name only: no command number leads here.
@@ -132,8 +133,9 @@ TEST_F(CommandTableTest, ExportsConstructorsAndStateVariables)
         EXPECT_NE(::dlsym(library, name), nullptr) << name;
     }
     // Internal helpers stay hidden.
-    EXPECT_EQ(::dlsym(library, "_ZN7kestrel4dbus19getLedGroupAssertedERKNSt7__"
-                               "cxx1112basic_stringIcSt11char_traitsIcESaIcEEE"),
+    EXPECT_EQ(::dlsym(library,
+                      "_ZN7kestrel4dbus19getLedGroupAssertedERKNSt7__"
+                      "cxx1112basic_stringIcSt11char_traitsIcESaIcEEE"),
               nullptr);
 }
 

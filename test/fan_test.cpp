@@ -1,16 +1,12 @@
 // Smart fan control and fan initial duty through the host's dispatcher: the
 // fan controller's unit on the mocked systemd, the PWM attributes of an
 // hwmon tree under the sandbox's /sys/bus, and the board EEPROM image.
-#include "host.hpp"
-#include "kestrel_provider.hpp"
 #include "mockbus.hpp"
+#include "provider.hpp"
 #include "sandbox.hpp"
 
 #include <dlfcn.h>
 #include <unistd.h>
-
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include <cerrno>
 #include <cstring>
@@ -18,6 +14,9 @@
 #include <string>
 #include <utility>
 #include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 
 namespace fs = std::filesystem;
 namespace mockbus = kestrel::test::mockbus;
@@ -126,11 +125,13 @@ namespace
 class FanTest : public mockbus::MockTest
 {
   protected:
-    FanTest() : MockTest({mockbus::systemd}) {}
+    FanTest() : MockTest({mockbus::systemd})
+    {
+    }
 
     static void SetUpTestSuite()
     {
-        ASSERT_NE(kestrel::test::loadKestrelProvider(), nullptr);
+        ASSERT_NE(kestrel::test::kestrelProvider(), nullptr);
     }
 
     // The controller probed as hwmon3 (hwmon0 to 2 belong to other drivers
@@ -179,25 +180,21 @@ class FanTest : public mockbus::MockTest
 
     static Reply send(ipmi::Cmd cmd, const Bytes& data = {})
     {
-        boost::asio::io_context io;
         inRequest = true;
-        Reply reply = ipmi::host::execute(io, netFn, cmd, data);
+        Reply reply = kestrel::test::send(netFn, cmd, data);
         inRequest = false;
         return reply;
     }
 
+    // The table with the byte on either side of it.
     static Bytes table()
     {
-        auto image = kestrel::test::readFile(EEPROM_PATH);
-        return {image.begin() + tableOffset - 1,
-                image.begin() + tableOffset + 9};
+        return kestrel::test::readEeprom(tableOffset - 1, 10);
     }
 
     static void setTable(const Bytes& bytes)
     {
-        auto image = kestrel::test::readFile(EEPROM_PATH);
-        std::copy(bytes.begin(), bytes.end(), image.begin() + tableOffset);
-        kestrel::test::writeFile(EEPROM_PATH, image);
+        kestrel::test::writeEeprom(tableOffset, bytes);
     }
 };
 
@@ -221,8 +218,8 @@ TEST_F(FanTest, ManualStopsTheControllerAndWritesEachGivenOutput)
     EXPECT_THAT(r.data, IsEmpty());
     EXPECT_THAT(unitCalls(), ElementsAre("Stop s:replace"));
     // A zero in a manual request is the minimum duty.
-    EXPECT_THAT(pwmWrites, ElementsAre(std::pair{pwm(1), "51"},
-                                       std::pair{pwm(2), "127"}));
+    EXPECT_THAT(pwmWrites,
+                ElementsAre(std::pair{pwm(1), "51"}, std::pair{pwm(2), "127"}));
     EXPECT_EQ(kestrel::test::readTextFile(pwm(3)), "0\n");
 }
 
@@ -278,7 +275,8 @@ TEST_F(FanTest, TheFirstHwmonIndexThatExistsIsUsed)
     makeHwmon(7, boardOutputs, "255");
     EXPECT_EQ(send(cmdSetSmartFan, {0x32}).cc, 0x00);
     EXPECT_THAT(pwmWrites, ElementsAre(std::pair{pwm(1, 3), "127"}));
-    EXPECT_THAT(send(cmdGetSmartFan).data, ElementsAre(49, 0, 0, 0, 0, 0, 0, 0));
+    EXPECT_THAT(send(cmdGetSmartFan).data,
+                ElementsAre(49, 0, 0, 0, 0, 0, 0, 0));
 }
 
 TEST_F(FanTest, WithoutTheControllerSetSucceedsAndGetHasNothingToReport)

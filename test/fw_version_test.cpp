@@ -1,19 +1,16 @@
 // Firmware version records and the BIOS version string through the host's
 // dispatcher, against the version store in the sandbox's /var/lib and the
 // mocked software updater.
-#include "host.hpp"
-#include "kestrel_provider.hpp"
 #include "mockbus.hpp"
+#include "provider.hpp"
 #include "sandbox.hpp"
-
-#include <dlfcn.h>
-
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 #include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 
 namespace mockbus = kestrel::test::mockbus;
 using ipmi::host::Reply;
@@ -45,9 +42,7 @@ class FwVersionTest : public testing::Test
   protected:
     static void SetUpTestSuite()
     {
-        void* lib = kestrel::test::loadKestrelProvider();
-        ASSERT_NE(lib, nullptr);
-        fwVer = static_cast<uint8_t*>(::dlsym(lib, "FwVer"));
+        fwVer = kestrel::test::providerSymbol<uint8_t*>("FwVer");
         ASSERT_NE(fwVer, nullptr);
     }
 
@@ -56,10 +51,9 @@ class FwVersionTest : public testing::Test
         mockbus::reset(mockbus::software);
     }
 
-    Reply send(ipmi::Cmd cmd, const Bytes& data)
+    static Reply send(ipmi::Cmd cmd, const Bytes& data)
     {
-        boost::asio::io_context io;
-        return ipmi::host::execute(io, netFn, cmd, data);
+        return kestrel::test::send(netFn, cmd, data);
     }
 
     Reply setRecord(uint8_t index, const Bytes& bytes)
@@ -101,7 +95,8 @@ TEST_F(FwVersionTest, BiosRecordPublishesItsVersionString)
         EXPECT_EQ(r.cc, 0x00);
         EXPECT_THAT(r.data, ElementsAre(0x00));
         EXPECT_EQ(biosVersion(), "s:" + version);
-        EXPECT_THAT(send(cmdGetFw, {0x00}).data, ElementsAreArray(record(bytes)));
+        EXPECT_THAT(send(cmdGetFw, {0x00}).data,
+                    ElementsAreArray(record(bytes)));
     }
     auto sets = mockbus::calls(mockbus::software, "Set");
     ASSERT_EQ(sets.size(), cases.size());

@@ -1,21 +1,22 @@
 // Get and Set GPIO through the host's dispatcher, with the simulated libgpiod
 // loaded in place of the real one and the mocked LED group manager.
-#include "gpiod_double.h"
-#include "host.hpp"
 #include "mockbus.hpp"
+#include "provider.hpp"
 #include "sandbox.hpp"
 
 #include <dlfcn.h>
 #include <gpiod.h>
-
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include <functional>
 #include <string>
 #include <tuple>
 #include <utility>
 #include <vector>
+
+#include "gpiod_double.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 
 namespace mockbus = kestrel::test::mockbus;
 using ipmi::host::Reply;
@@ -37,13 +38,16 @@ constexpr auto systemFault = "/xyz/openbmc_project/led/groups/system_fault";
 class GpioTest : public mockbus::MockTest
 {
   protected:
-    GpioTest() : MockTest({mockbus::led}) {}
+    GpioTest() : MockTest({mockbus::led})
+    {
+    }
 
     static void SetUpTestSuite()
     {
         void* lib = ::dlopen(GPIOD_DOUBLE, RTLD_NOW | RTLD_GLOBAL);
         ASSERT_NE(lib, nullptr) << ::dlerror();
-        ASSERT_EQ(ipmi::host::loadProviders(KESTREL_PROVIDER_DIR).size(), 1u);
+        // The provider binds to the double loaded above.
+        ASSERT_NE(kestrel::test::kestrelProvider(), nullptr);
         ASSERT_EQ(::dlopen("libgpiod.so.2", RTLD_NOW | RTLD_NOLOAD), lib);
         auto find = [lib](auto& fn, const char* name) {
             fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(
@@ -84,8 +88,7 @@ class GpioTest : public mockbus::MockTest
 
     static Reply send(ipmi::Cmd cmd, const Bytes& data)
     {
-        boost::asio::io_context io;
-        return ipmi::host::execute(io, 0x3A, cmd, data);
+        return kestrel::test::send(0x3A, cmd, data);
     }
 
     // The calls made to the library, one line each.
@@ -158,8 +161,8 @@ TEST_F(GpioTest, GetReadsDirectionAndLevelInTwoPasses)
     EXPECT_EQ(r.cc, 0x00);
     EXPECT_THAT(r.data, ElementsAre(0x05, 0x01, 0x01, 0x01));
     // Request type 1 is as-is: Get never changes a line's direction.
-    const std::string pass[] = {"open /dev/gpiochip0", "request 5 ipmiget 1/0/0",
-                                "close"};
+    const std::string pass[] = {"open /dev/gpiochip0",
+                                "request 5 ipmiget 1/0/0", "close"};
     EXPECT_THAT(events(), ElementsAre(pass[0], pass[1], pass[2], pass[0],
                                       pass[1], pass[2]));
     EXPECT_FALSE(line(5).requested);
@@ -253,9 +256,12 @@ TEST_F(GpioTest, Line0x33SwitchesTheSystemFaultLed)
 TEST_F(GpioTest, MalformedRequestsTouchNothing)
 {
     const std::tuple<ipmi::Cmd, Bytes, uint8_t> cases[] = {
-        {cmdGet, {}, 0xC7},           {cmdSet, {}, 0xC7},
-        {cmdSet, {0x05}, 0xC7},       {cmdSet, {0x05, 0x02}, 0xC7},
-        {cmdSet, {0x33, 0x02}, 0xC7}, {cmdSet, {0x05, 0x00, 0x01}, 0xCC},
+        {cmdGet, {}, 0xC7},
+        {cmdSet, {}, 0xC7},
+        {cmdSet, {0x05}, 0xC7},
+        {cmdSet, {0x05, 0x02}, 0xC7},
+        {cmdSet, {0x33, 0x02}, 0xC7},
+        {cmdSet, {0x05, 0x00, 0x01}, 0xCC},
         {cmdSet, {0x05, 0x03, 0x01}, 0xCC},
     };
     for (const auto& [cmd, request, cc] : cases)

@@ -1,18 +1,18 @@
 // The ipmid host as providers see it: loading order, registration rules,
 // the legacy buffer contract, typed unpacking and exception answers.
-#include "host.hpp"
+#include "provider.hpp"
 #include "sandbox.hpp"
-
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
 namespace fs = std::filesystem;
-using ipmi::host::execute;
 using ipmi::host::Reply;
+using kestrel::test::send;
 using testing::ElementsAre;
 using testing::IsEmpty;
 
@@ -47,12 +47,6 @@ class HostTest : public testing::Test
         handles = ipmi::host::loadProviders(dir.string());
     }
 
-    Reply send(ipmi::NetFn netFn, ipmi::Cmd cmd, std::vector<uint8_t> data = {})
-    {
-        return execute(io, netFn, cmd, data);
-    }
-
-    boost::asio::io_context io;
     static inline fs::path dir;
     static inline std::vector<void*> handles;
     static inline std::size_t journalMarkBeforeLoad = 0;
@@ -122,8 +116,8 @@ TEST_F(HostTest, LegacyExceptionsAreAnsweredAndLogged)
     r = send(0x30, 0x03);
     EXPECT_EQ(r.cc, 0xD5);
     EXPECT_THAT(r.data, IsEmpty());
-    auto produced =
-        kestrel::test::waitForJournal("Legacy Handler produced exception", mark);
+    auto produced = kestrel::test::waitForJournal(
+        "Legacy Handler produced exception", mark);
     ASSERT_TRUE(produced);
     EXPECT_EQ(produced->fields.at("PRIORITY"), "6");
     EXPECT_EQ(produced->fields.at("CC"), "d5");
@@ -131,8 +125,8 @@ TEST_F(HostTest, LegacyExceptionsAreAnsweredAndLogged)
 
     r = send(0x30, 0x04);
     EXPECT_EQ(r.cc, 0xFF);
-    auto unknown =
-        kestrel::test::waitForJournal("Handler failed to catch exception", mark);
+    auto unknown = kestrel::test::waitForJournal(
+        "Handler failed to catch exception", mark);
     ASSERT_TRUE(unknown);
     EXPECT_EQ(unknown->fields.at("EXCEPTION"), "int");
 
@@ -177,8 +171,8 @@ TEST_F(HostTest, TypedExceptionsAreAnsweredAndLogged)
 
     r = send(0x30, 0x12, {});
     EXPECT_EQ(r.cc, 0xFF);
-    auto failed =
-        kestrel::test::waitForJournal("Handler failed to catch exception", mark);
+    auto failed = kestrel::test::waitForJournal(
+        "Handler failed to catch exception", mark);
     ASSERT_TRUE(failed);
     EXPECT_EQ(failed->fields.at("PRIORITY"), "3");
     EXPECT_EQ(failed->fields.at("EXCEPTION"), "typed boom");

@@ -1,20 +1,19 @@
 // End to end: an unmodified `ipmitool -I dummy`, and `busctl call` on the
 // host's D-Bus front end, talking to the ipmid host with libkestrelipmi
 // loaded, against the sandbox's mocked BMC services.
+#include "ipmid.hpp"
 #include "sandbox.hpp"
 
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
-
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <string_view>
+#include <memory>
 #include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 
 namespace fs = std::filesystem;
 using testing::HasSubstr;
@@ -27,58 +26,19 @@ class IpmitoolTest : public testing::Test
   protected:
     static void SetUpTestSuite()
     {
-        fs::path dir = kestrel::test::tempDir();
-        socketPath = (dir / "ipmi.sock").string();
-        int fds[2];
-        ASSERT_EQ(::pipe(fds), 0);
-        std::string fd = std::to_string(fds[1]);
-        // ipmid gets the simulated libgpiod in place of the real one.  A
-        // sanitized build then has a library ahead of the ASan runtime,
-        // which is harmless here: the double replaces no allocator.
-        const char* asan = std::getenv("ASAN_OPTIONS");
-        std::vector<std::string> env = {
-            std::string("LD_PRELOAD=") + GPIOD_DOUBLE,
-            std::string("ASAN_OPTIONS=") + (asan != nullptr ? asan : "") +
-                ":verify_asan_link_order=0"};
-        for (char** e = environ; *e != nullptr; ++e)
-        {
-            std::string_view var = *e;
-            if (!var.starts_with("LD_PRELOAD=") &&
-                !var.starts_with("ASAN_OPTIONS="))
-            {
-                env.emplace_back(var);
-            }
-        }
-        std::vector<char*> envp;
-        for (auto& var : env)
-        {
-            envp.push_back(var.data());
-        }
-        envp.push_back(nullptr);
-        host = ::fork();
-        ASSERT_GE(host, 0);
-        if (host == 0)
-        {
-            ::close(fds[0]);
-            ::execle(IPMID_EXE, IPMID_EXE, "--providers", KESTREL_PROVIDER_DIR,
-                     "--dummy-socket", socketPath.c_str(), "--notify-fd",
-                     fd.c_str(), static_cast<char*>(nullptr), envp.data());
-            ::_exit(127);
-        }
-        ::close(fds[1]);
-        char buf[16] = {};
-        ASSERT_GT(::read(fds[0], buf, sizeof(buf)), 0) << "ipmid did not start";
-        ::close(fds[0]);
-        ::setenv("IPMI_DUMMY_SOCK", socketPath.c_str(), 1);
+        // ipmid gets the simulated libgpiod in place of the real one.
+        host = std::make_unique<kestrel::test::IpmidProcess>(
+            kestrel::test::IpmidProcess::Options{
+                .dummySocket = kestrel::test::tempDir() / "ipmi.sock",
+                .preload = {GPIOD_DOUBLE},
+                .log = {}});
+        ASSERT_TRUE(host->ready()) << "ipmid did not start";
+        ::setenv("IPMI_DUMMY_SOCK", host->dummySocket().c_str(), 1);
     }
 
     static void TearDownTestSuite()
     {
-        if (host > 0)
-        {
-            ::kill(host, SIGTERM);
-            ::waitpid(host, nullptr, 0);
-        }
+        host.reset();
     }
 
     struct Result
@@ -112,8 +72,7 @@ class IpmitoolTest : public testing::Test
         return {run.status, run.out, run.err};
     }
 
-    static inline pid_t host = -1;
-    static inline std::string socketPath;
+    static inline std::unique_ptr<kestrel::test::IpmidProcess> host;
 };
 
 TEST_F(IpmitoolTest, ChassisIdRoundTrip)
@@ -159,10 +118,10 @@ TEST_F(IpmitoolTest, PostStatusReachesTheHostStateService)
 {
     Result set = raw("0x3a 0xbd 0x03");
     EXPECT_EQ(set.status, 0) << set.err;
-    Result progress = busctl({"get-property", "xyz.openbmc_project.State.Host",
-                              "/xyz/openbmc_project/state/host0",
-                              "xyz.openbmc_project.State.Boot.Progress",
-                              "BootProgress"});
+    Result progress =
+        busctl({"get-property", "xyz.openbmc_project.State.Host",
+                "/xyz/openbmc_project/state/host0",
+                "xyz.openbmc_project.State.Boot.Progress", "BootProgress"});
     EXPECT_EQ(progress.out, "s \"xyz.openbmc_project.State.Boot.Progress."
                             "ProgressStages.SystemInitComplete\"\n")
         << progress.err;
@@ -171,9 +130,12 @@ TEST_F(IpmitoolTest, PostStatusReachesTheHostStateService)
 
 TEST_F(IpmitoolTest, BusctlIsAClientOfTheExecuteMethod)
 {
-    const std::vector<std::string> execute = {
-        "call", "xyz.openbmc_project.Ipmi.Host", "/xyz/openbmc_project/Ipmi",
-        "xyz.openbmc_project.Ipmi.Server", "execute", "yyyaya{sv}"};
+    const std::vector<std::string> execute = {"call",
+                                              "xyz.openbmc_project.Ipmi.Host",
+                                              "/xyz/openbmc_project/Ipmi",
+                                              "xyz.openbmc_project.Ipmi.Server",
+                                              "execute",
+                                              "yyyaya{sv}"};
     auto call = [&](std::vector<std::string> request) {
         std::vector<std::string> args = execute;
         args.insert(args.end(), request.begin(), request.end());
@@ -250,7 +212,6 @@ TEST_F(IpmitoolTest, MiscSubcommands)
     EXPECT_EQ(raw("0x3a 0xe3 0xb0 0x01").out, " 01\n");
     EXPECT_THAT(raw("0x3a 0xe3 0x44").err, HasSubstr("rsp=0xcc"));
 }
-
 
 TEST_F(IpmitoolTest, NetworkCommandsReachTheirStores)
 {

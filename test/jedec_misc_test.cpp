@@ -2,21 +2,18 @@
 // through the host's dispatcher, and the exported but unregistered PIROM
 // and GARP handlers called by symbol, against sysfs files and the key/value
 // store in the sandbox.
-#include "host.hpp"
-#include "kestrel_provider.hpp"
+#include "provider.hpp"
 #include "sandbox.hpp"
 
-#include <dlfcn.h>
-
 #include <ipmid/api.h>
-
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 
 namespace fs = std::filesystem;
 using ipmi::host::Reply;
@@ -54,12 +51,11 @@ class MiscTest : public testing::Test
   protected:
     static void SetUpTestSuite()
     {
-        void* lib = kestrel::test::loadKestrelProvider();
-        ASSERT_NE(lib, nullptr);
-        piromCmd = reinterpret_cast<ipmid_callback_t>(::dlsym(lib, "ipmiPiromCmd"));
-        garp = reinterpret_cast<ipmid_callback_t>(::dlsym(lib, "ipmiGarp"));
-        readJedecId = reinterpret_cast<int (*)(const char*, uint8_t*)>(
-            ::dlsym(lib, "read_jedec_id"));
+        using kestrel::test::providerSymbol;
+        piromCmd = providerSymbol<ipmid_callback_t>("ipmiPiromCmd");
+        garp = providerSymbol<ipmid_callback_t>("ipmiGarp");
+        readJedecId =
+            providerSymbol<int (*)(const char*, uint8_t*)>("read_jedec_id");
         ASSERT_NE(piromCmd, nullptr);
         ASSERT_NE(garp, nullptr);
         ASSERT_NE(readJedecId, nullptr);
@@ -72,10 +68,9 @@ class MiscTest : public testing::Test
         writeFile(pirom, std::string(256, '\0'));
     }
 
-    Reply misc(const Bytes& data)
+    static Reply misc(const Bytes& data)
     {
-        boost::asio::io_context io;
-        return ipmi::host::execute(io, netFn, cmdMisc, data);
+        return kestrel::test::send(netFn, cmdMisc, data);
     }
 
     // A legacy handler called directly, as ipmid would with its buffer.
@@ -155,8 +150,9 @@ TEST_F(MiscTest, WakeOnLanIsStoredAndReadWithExactLengths)
     misc({0xB0, 0x00, 0xFE});
     EXPECT_THAT(misc({0xB0, 0x01}).data, ElementsAre(0xFE));
 
-    for (const Bytes& bad : {Bytes{0xB0}, Bytes{0xB0, 0x00}, Bytes{0xB0, 0x01, 0x00},
-                             Bytes{0xB0, 0x02, 0x01}, Bytes{0xB0, 0x00, 0x01, 0x02}})
+    for (const Bytes& bad :
+         {Bytes{0xB0}, Bytes{0xB0, 0x00}, Bytes{0xB0, 0x01, 0x00},
+          Bytes{0xB0, 0x02, 0x01}, Bytes{0xB0, 0x00, 0x01, 0x02}})
     {
         Reply r = misc(bad);
         EXPECT_EQ(r.cc, 0xCC);
@@ -223,9 +219,9 @@ TEST_F(MiscTest, PiromWritesOnlyTheUpperHalf)
 TEST_F(MiscTest, PiromRefusalsTouchNothing)
 {
     const Bytes refusedC1[] = {
-        {0x00, 0x01, 0x01, 0x80, 0x01},             // byte 1 not 0x00
-        {0x00, 0x00, 0x02, 0x80, 0x01},             // no such operation
-        {0x00, 0x00, 0x00, 0x80, 0x81},             // write above 128 bytes
+        {0x00, 0x01, 0x01, 0x80, 0x01}, // byte 1 not 0x00
+        {0x00, 0x00, 0x02, 0x80, 0x01}, // no such operation
+        {0x00, 0x00, 0x00, 0x80, 0x81}, // write above 128 bytes
     };
     for (const Bytes& request : refusedC1)
     {
@@ -235,7 +231,8 @@ TEST_F(MiscTest, PiromRefusalsTouchNothing)
     }
     // Short requests, and a write whose data is shorter than its count.
     EXPECT_EQ(call(piromCmd, {0x00, 0x00, 0x01, 0x80}).cc, 0xC7);
-    EXPECT_EQ(call(piromCmd, {0x00, 0x00, 0x00, 0x80, 0x03, 0x01, 0x02}).cc, 0xC7);
+    EXPECT_EQ(call(piromCmd, {0x00, 0x00, 0x00, 0x80, 0x03, 0x01, 0x02}).cc,
+              0xC7);
     EXPECT_THAT(readBytes(pirom, 0x80, 3), ElementsAre(0x00, 0x00, 0x00));
 
     // A count of 0 transfers nothing, and fails; so does a read past the end.
@@ -252,7 +249,8 @@ TEST_F(MiscTest, MissingPiromIsReportedAndLogged)
     Reply r = call(piromCmd, {0x00, 0x00, 0x01, 0x80, 0x01});
     EXPECT_EQ(r.cc, 0x80);
     EXPECT_THAT(r.data, IsEmpty());
-    auto entry = kestrel::test::waitForJournal("Unable to open PIROM EEPROM", mark);
+    auto entry =
+        kestrel::test::waitForJournal("Unable to open PIROM EEPROM", mark);
     ASSERT_TRUE(entry.has_value());
     EXPECT_EQ((*entry)["PRIORITY"], "3");
     EXPECT_FALSE(fs::exists(pirom));

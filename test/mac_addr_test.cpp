@@ -1,19 +1,18 @@
 // Set and Get MAC address and Get MAC info through the host's dispatcher,
 // against the board EEPROM image of the sandbox.
-#include "host.hpp"
-#include "kestrel_provider.hpp"
+#include "provider.hpp"
 #include "sandbox.hpp"
 
 #include <dlfcn.h>
-
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <numeric>
 #include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 
 using ipmi::host::Reply;
 using testing::ElementsAre;
@@ -99,35 +98,28 @@ class MacAddrTest : public testing::Test
   protected:
     static void SetUpTestSuite()
     {
-        lib = kestrel::test::loadKestrelProvider();
-        ASSERT_NE(lib, nullptr);
+        ASSERT_NE(kestrel::test::kestrelProvider(), nullptr);
     }
 
     // Erased slots, and the seams back to plain pass-through.
     void SetUp() override
     {
-        auto image = kestrel::test::readFile(EEPROM_PATH);
-        std::fill_n(image.begin() + areaOffset, areaLength, 0xFF);
-        kestrel::test::writeFile(EEPROM_PATH, image);
+        kestrel::test::eraseEeprom(areaOffset, areaLength);
         writeOffsets.clear();
         failingWriteOffset = 0;
         failReads = false;
     }
 
-    Reply send(ipmi::Cmd cmd, const Bytes& data)
+    static Reply send(ipmi::Cmd cmd, const Bytes& data)
     {
-        boost::asio::io_context io;
-        return ipmi::host::execute(io, netFn, cmd, data);
+        return kestrel::test::send(netFn, cmd, data);
     }
 
     // The 7-byte slot, or the 16-byte area with count 16.
     static Bytes eeprom(uint32_t offset, std::size_t count = 7)
     {
-        auto image = kestrel::test::readFile(EEPROM_PATH);
-        return {image.begin() + offset, image.begin() + offset + count};
+        return kestrel::test::readEeprom(offset, count);
     }
-
-    static inline void* lib = nullptr;
 };
 
 TEST_F(MacAddrTest, RegistrationsOffsetsAndMacInfo)
@@ -138,7 +130,7 @@ TEST_F(MacAddrTest, RegistrationsOffsetsAndMacInfo)
         EXPECT_TRUE(regs.at((0x3Au << 8) | cmd).legacy) << cmd;
         EXPECT_EQ(regs.at((0x3Au << 8) | cmd).legacyPrivilege, 0xFF) << cmd;
     }
-    auto* offsets = static_cast<uint16_t*>(::dlsym(lib, "macoffset"));
+    auto* offsets = kestrel::test::providerSymbol<uint16_t*>("macoffset");
     ASSERT_NE(offsets, nullptr);
     EXPECT_THAT((std::vector<uint16_t>{offsets[0], offsets[1]}),
                 ElementsAre(0x3F80, 0x3F88));

@@ -1,17 +1,18 @@
 // I2C master write-read through the host's dispatcher, with the recording
 // libsmbridge double loaded in place of the real library.
-#include "host.hpp"
+#include "provider.hpp"
 #include "sandbox.hpp"
-#include "smbridge_double.h"
 
 #include <dlfcn.h>
-
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include <cerrno>
 #include <string>
 #include <vector>
+
+#include "smbridge_double.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 
 using ipmi::host::Reply;
 using testing::ElementsAre;
@@ -32,7 +33,7 @@ class MasterWriteReadTest : public testing::Test
         // gets.
         void* bridge = ::dlopen(SMBRIDGE_DOUBLE, RTLD_NOW | RTLD_GLOBAL);
         ASSERT_NE(bridge, nullptr) << ::dlerror();
-        ASSERT_EQ(ipmi::host::loadProviders(KESTREL_PROVIDER_DIR).size(), 1u);
+        ASSERT_NE(kestrel::test::kestrelProvider(), nullptr);
         ASSERT_EQ(::dlopen("libsmbridge.so.0", RTLD_NOW | RTLD_NOLOAD), bridge);
         ASSERT_NE(bridge, nullptr);
         calls = reinterpret_cast<decltype(calls)>(
@@ -48,10 +49,9 @@ class MasterWriteReadTest : public testing::Test
         reset(0);
     }
 
-    Reply send(const std::vector<uint8_t>& data)
+    static Reply send(const std::vector<uint8_t>& data)
     {
-        boost::asio::io_context io;
-        return ipmi::host::execute(io, netFn, cmdMasterWriteRead, data);
+        return kestrel::test::send(netFn, cmdMasterWriteRead, data);
     }
 
     std::vector<SmbridgeCall> recorded()
@@ -136,9 +136,9 @@ TEST_F(MasterWriteReadTest, LibraryFailureAnswersInvalidCommandWithNoData)
 
 TEST_F(MasterWriteReadTest, OddAddressOrShortRequestIsRefusedUntouched)
 {
-    for (const auto& request : {std::vector<uint8_t>{0x03, 0xA1, 0x01},
-                                std::vector<uint8_t>{0x03, 0xA0},
-                                std::vector<uint8_t>{}})
+    for (const auto& request :
+         {std::vector<uint8_t>{0x03, 0xA1, 0x01},
+          std::vector<uint8_t>{0x03, 0xA0}, std::vector<uint8_t>{}})
     {
         Reply r = send(request);
         EXPECT_EQ(r.cc, 0xC7);

@@ -2,9 +2,8 @@
 // the shell commands the sandbox's stand-ins record, the driver bind files
 // under its /sys/bus, the sideband store in its /var/lib, and the mocked
 // network service and systemd.
-#include "host.hpp"
-#include "kestrel_provider.hpp"
 #include "mockbus.hpp"
+#include "provider.hpp"
 #include "sandbox.hpp"
 
 #include <fcntl.h>
@@ -13,9 +12,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
@@ -23,6 +19,9 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 
 namespace fs = std::filesystem;
 namespace mockbus = kestrel::test::mockbus;
@@ -129,11 +128,13 @@ class StepProbe
 class NcsiNetworkTest : public mockbus::MockTest
 {
   protected:
-    NcsiNetworkTest() : MockTest({mockbus::network}) {}
+    NcsiNetworkTest() : MockTest({mockbus::network})
+    {
+    }
 
     static void SetUpTestSuite()
     {
-        ASSERT_NE(kestrel::test::loadKestrelProvider(), nullptr);
+        ASSERT_NE(kestrel::test::kestrelProvider(), nullptr);
     }
 
     void SetUp() override
@@ -151,10 +152,9 @@ class NcsiNetworkTest : public mockbus::MockTest
         kestrel::test::writeFile(storeFile, "7\n");
     }
 
-    Reply send(ipmi::Cmd cmd, const Bytes& data)
+    static Reply send(ipmi::Cmd cmd, const Bytes& data)
     {
-        boost::asio::io_context io;
-        return ipmi::host::execute(io, netFn, cmd, data);
+        return kestrel::test::send(netFn, cmd, data);
     }
 };
 

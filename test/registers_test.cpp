@@ -1,17 +1,13 @@
 // Speaker beeps, UID / external-reset verify and register access through the
 // host's dispatcher, against the sandbox's /dev/mem (a sparse file standing
 // in for physical memory).
-#include "host.hpp"
-#include "kestrel_provider.hpp"
+#include "provider.hpp"
 #include "sandbox.hpp"
 
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <time.h>
 #include <unistd.h>
-
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
@@ -20,6 +16,9 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 
 using ipmi::host::Reply;
 using testing::ElementsAre;
@@ -122,10 +121,9 @@ class RegistersTest : public testing::Test
   protected:
     static void SetUpTestSuite()
     {
-        void* lib = kestrel::test::loadKestrelProvider();
-        ASSERT_NE(lib, nullptr);
-        longBeeps = static_cast<uint8_t*>(::dlsym(lib, "SpeakerLongBeep"));
-        shortBeeps = static_cast<uint8_t*>(::dlsym(lib, "SpeakerShortBeep"));
+        using kestrel::test::providerSymbol;
+        longBeeps = providerSymbol<uint8_t*>("SpeakerLongBeep");
+        shortBeeps = providerSymbol<uint8_t*>("SpeakerShortBeep");
         ASSERT_NE(longBeeps, nullptr);
         ASSERT_NE(shortBeeps, nullptr);
     }
@@ -144,10 +142,9 @@ class RegistersTest : public testing::Test
         }
     }
 
-    Reply send(ipmi::Cmd cmd, const std::vector<uint8_t>& data)
+    static Reply send(ipmi::Cmd cmd, const std::vector<uint8_t>& data)
     {
-        boost::asio::io_context io;
-        return ipmi::host::execute(io, netFn, cmd, data);
+        return kestrel::test::send(netFn, cmd, data);
     }
 
     // The sleeps recorded once any worker has had time to start.
@@ -161,7 +158,8 @@ class RegistersTest : public testing::Test
     // last, so its register writes are over by then).
     static std::vector<Sleep> waitForSleeps(std::size_t count)
     {
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::seconds(10);
         while (recordedSleeps().size() < count &&
                std::chrono::steady_clock::now() < deadline)
         {
@@ -229,10 +227,9 @@ TEST_F(RegistersTest, MalformedSpeakerRequestsPlayNothingAndKeepTheCounts)
         sleeps.clear();
     }
     poke(speakerRegister, 0x5A5A5A5A);
-    for (const auto& request : {std::vector<uint8_t>{0x04, 0x00},
-                                std::vector<uint8_t>{0x00, 0x0C},
-                                std::vector<uint8_t>{0x01, 0x01, 0x01},
-                                std::vector<uint8_t>{0x01}})
+    for (const auto& request :
+         {std::vector<uint8_t>{0x04, 0x00}, std::vector<uint8_t>{0x00, 0x0C},
+          std::vector<uint8_t>{0x01, 0x01, 0x01}, std::vector<uint8_t>{0x01}})
     {
         Reply r = send(cmdSetSpeaker, request);
         EXPECT_EQ(r.cc, 0x00);
@@ -319,7 +316,8 @@ TEST_F(RegistersTest, SetRegisterWritesTheBigEndianWordAndSaysSo)
     EXPECT_EQ(r.cc, 0x00);
     EXPECT_THAT(r.data, IsEmpty());
     EXPECT_EQ(peek(registerB), 0x00000002u);
-    EXPECT_THAT(out, testing::HasSubstr("ipmiSetRegValue reg=1e6e203c,value=2\n"));
+    EXPECT_THAT(out,
+                testing::HasSubstr("ipmiSetRegValue reg=1e6e203c,value=2\n"));
 
     send(cmdSetReg, {0x1E, 0x6E, 0x20, 0x9C, 0x12, 0x34, 0x56, 0x78});
     EXPECT_EQ(peek(registerA), 0x12345678u);
@@ -333,14 +331,15 @@ TEST_F(RegistersTest, GetRegisterAnswersTheBigEndianWordAndSaysSo)
     std::string out = testing::internal::GetCapturedStdout();
     EXPECT_EQ(r.cc, 0x00);
     EXPECT_THAT(r.data, ElementsAre(0x12, 0x34, 0x56, 0x78));
-    EXPECT_THAT(out,
-                testing::HasSubstr("ipmiGetRegValue reg=1e6e209c,value=12345678\n"));
+    EXPECT_THAT(out, testing::HasSubstr(
+                         "ipmiGetRegValue reg=1e6e209c,value=12345678\n"));
 }
 
 TEST_F(RegistersTest, RegisterLibraryFailuresAnswerNodeBusy)
 {
     // An address that is not word-aligned is refused by the library.
-    Reply set = send(cmdSetReg, {0x1E, 0x6E, 0x20, 0x3D, 0x00, 0x00, 0x00, 0x01});
+    Reply set =
+        send(cmdSetReg, {0x1E, 0x6E, 0x20, 0x3D, 0x00, 0x00, 0x00, 0x01});
     EXPECT_EQ(set.cc, 0xC0);
     EXPECT_EQ(peek(registerB), 0u);
     Reply get = send(cmdGetReg, {0x1E, 0x6E, 0x20, 0x3D});

@@ -1,15 +1,14 @@
 // The intrusion-sensor and PSU-sensor switches through the host's
 // dispatcher, against their units on the mocked systemd.
-#include "host.hpp"
-#include "kestrel_provider.hpp"
 #include "mockbus.hpp"
+#include "provider.hpp"
 #include "sandbox.hpp"
-
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 
 namespace mockbus = kestrel::test::mockbus;
 using ipmi::host::Reply;
@@ -26,8 +25,8 @@ constexpr auto unitIface = "org.freedesktop.systemd1.Unit";
 constexpr auto intrusionUnit = "/org/freedesktop/systemd1/unit/"
                                "xyz_2eopenbmc_5fproject_2eintrusionsensor_"
                                "2eservice";
-constexpr auto psuUnit =
-    "/org/freedesktop/systemd1/unit/xyz_2eopenbmc_5fproject_2epsusensor_2eservice";
+constexpr auto psuUnit = "/org/freedesktop/systemd1/unit/"
+                         "xyz_2eopenbmc_5fproject_2epsusensor_2eservice";
 
 // One switch: its commands, the request bytes before the switch byte (the
 // PSU monitor's selector) and its unit.
@@ -48,17 +47,18 @@ const std::vector<Switch> switches = {
 class SensorSwitchTest : public mockbus::MockTest
 {
   protected:
-    SensorSwitchTest() : MockTest({mockbus::systemd}) {}
+    SensorSwitchTest() : MockTest({mockbus::systemd})
+    {
+    }
 
     static void SetUpTestSuite()
     {
-        ASSERT_NE(kestrel::test::loadKestrelProvider(), nullptr);
+        ASSERT_NE(kestrel::test::kestrelProvider(), nullptr);
     }
 
     static Reply send(ipmi::Cmd cmd, const Bytes& data)
     {
-        boost::asio::io_context io;
-        return ipmi::host::execute(io, netFn, cmd, data);
+        return kestrel::test::send(netFn, cmd, data);
     }
 
     static Bytes with(Bytes prefix, uint8_t value)
@@ -148,8 +148,7 @@ TEST_F(SensorSwitchTest, OtherPsuSelectorsMakeNoCall)
 
 TEST_F(SensorSwitchTest, ShortRequestsAreRefusedWithoutACall)
 {
-    for (const auto& [cmd, request] :
-         std::vector<std::pair<ipmi::Cmd, Bytes>>{
+    for (const auto& [cmd, request] : std::vector<std::pair<ipmi::Cmd, Bytes>>{
              {0x88, {}}, {0xE6, {}}, {0xE6, {0x00}}, {0xE7, {}}})
     {
         SCOPED_TRACE(int(cmd));

@@ -1,17 +1,9 @@
 // SSH control and restore default through the host's dispatcher, against the
 // mocked network service, LED group manager, software updater and BMC and
 // chassis state managers.  Shutdowns are recorded by the sandbox's stand-in.
-#include "host.hpp"
-#include "kestrel_provider.hpp"
 #include "mockbus.hpp"
+#include "provider.hpp"
 #include "sandbox.hpp"
-
-#include <sdbusplus/asio/connection.hpp>
-#include <sdbusplus/bus/match.hpp>
-
-#include <dlfcn.h>
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include <chrono>
 #include <climits>
@@ -20,9 +12,13 @@
 #include <fstream>
 #include <functional>
 #include <optional>
+#include <sdbusplus/bus/match.hpp>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 
 namespace mockbus = kestrel::test::mockbus;
 using ipmi::host::Reply;
@@ -113,13 +109,12 @@ class SshRestoreTest : public mockbus::MockTest
 
     static void SetUpTestSuite()
     {
-        lib = kestrel::test::loadKestrelProvider();
-        ASSERT_NE(lib, nullptr);
+        ASSERT_NE(kestrel::test::kestrelProvider(), nullptr);
     }
 
     Reply send(ipmi::Cmd cmd, const Bytes& data)
     {
-        return ipmi::host::execute(io, netFn, cmd, data, bus);
+        return host.send(netFn, cmd, data);
     }
 
     std::string ssh(const std::string& name)
@@ -172,21 +167,17 @@ class SshRestoreTest : public mockbus::MockTest
         }
     }
 
-    boost::asio::io_context io;
-    std::shared_ptr<sdbusplus::asio::connection> bus =
-        std::make_shared<sdbusplus::asio::connection>(io);
+    kestrel::test::HostBus host;
     std::vector<std::string> seen;
     sdbusplus::bus::match_t methodCalled{
-        *bus,
+        *host.bus,
         "type='signal',interface='org.freedesktop.DBus.Mock',"
         "member='MethodCalled'",
-        [this](sdbusplus::message_t& m)
-        {
+        [this](sdbusplus::message_t& m) {
             std::string name;
             m.read(name);
             seen.push_back(std::string(m.get_path()) + " " + name);
         }};
-    static inline void* lib = nullptr;
 };
 
 TEST_F(SshRestoreTest, SshSetWritesOnlyTheNumberedInterfaceAndOnlyChanges)
@@ -344,13 +335,12 @@ TEST_F(SshRestoreTest, RestoreRunsEachOptionsActionsInOrder)
 
 TEST_F(SshRestoreTest, RestoreFailuresStillRunEveryAction)
 {
-    auto refuseSet = [](const Action& a, const char* property)
-    {
-        return [&a, property]
-        { mockbus::failSet(*a.service, a.path, property, notAllowed, "no"); };
+    auto refuseSet = [](const Action& a, const char* property) {
+        return [&a, property] {
+            mockbus::failSet(*a.service, a.path, property, notAllowed, "no");
+        };
     };
-    auto refuseReset = []
-    {
+    auto refuseReset = [] {
         mockbus::failMethod(mockbus::software, reset.path,
                             "xyz.openbmc_project.Common.FactoryReset", "Reset",
                             "", "", notAllowed, "busy");
@@ -398,10 +388,10 @@ TEST_F(SshRestoreTest, DelayShutdownWithoutAPositiveCountRunsAtOnce)
 {
     for (const char* name : {"hbled_off", "factory_reset", "delay_shutdown"})
     {
-        EXPECT_NE(::dlsym(lib, name), nullptr) << name;
+        EXPECT_NE(kestrel::test::providerSymbol<void*>(name), nullptr) << name;
     }
     auto* delayShutdown =
-        reinterpret_cast<int (*)(int32_t)>(::dlsym(lib, "delay_shutdown"));
+        kestrel::test::providerSymbol<int (*)(int32_t)>("delay_shutdown");
     ASSERT_NE(delayShutdown, nullptr);
 
     // The stand-in's exit status comes back as the result.

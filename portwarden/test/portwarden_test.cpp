@@ -1,12 +1,10 @@
 // portwarden in the board sandbox: the real daemon against the network
 // service's mock, the real packet filter of the board's namespace, real TCP
 // connections from the peer namespace, and the IPMI commands through ipmid.
-#include "keyshelf.h"
+#include "ipmid.hpp"
 #include "mockbus.hpp"
 #include "sandbox.hpp"
 
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
 #include <linux/audit.h>
 #include <linux/filter.h>
 #include <linux/seccomp.h>
@@ -26,6 +24,11 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "keyshelf.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 
 namespace fs = std::filesystem;
 namespace mockbus = kestrel::test::mockbus;
@@ -285,8 +288,8 @@ TEST_F(PortwardenTest, RealConnectionsFollowTheSetting)
     start();
     announce({"eth0", "eth1"});
     ASSERT_TRUE(printed("New interface monitored: eth1\n")) << err();
-    EXPECT_TRUE(
-        kestrel::test::waitUntil([] { return peerConnect("192.0.2.1") == "connected"; }));
+    EXPECT_TRUE(kestrel::test::waitUntil(
+        [] { return peerConnect("192.0.2.1") == "connected"; }));
 
     setSsh("eth1", false);
     setSsh("eth0", false);
@@ -309,8 +312,8 @@ TEST_F(PortwardenTest, RealConnectionsFollowTheSetting)
     }
     mockbus::emitPropertiesChanged(mockbus::network, path("eth1"), ethIface,
                                    "SSH", true);
-    ASSERT_TRUE(
-        kestrel::test::waitUntil([] { return get_ini_long(store, "eth1", -1) == 1; }));
+    ASSERT_TRUE(kestrel::test::waitUntil(
+        [] { return get_ini_long(store, "eth1", -1) == 1; }));
     EXPECT_EQ(rules(), 0);
     EXPECT_EQ(peerConnect("192.0.2.1"), "connected");
     stop(listener);
@@ -339,8 +342,8 @@ TEST_F(PortwardenTest, BadSignalsAndAVanishingServiceAreSurvived)
 
     // The network service goes and comes back with SSH at its default.
     setSsh("eth0", false);
-    ASSERT_TRUE(
-        kestrel::test::waitUntil([] { return get_ini_long(store, "eth0", -1) == 0; }));
+    ASSERT_TRUE(kestrel::test::waitUntil(
+        [] { return get_ini_long(store, "eth0", -1) == 0; }));
     mockbus::stopMock(mockbus::network);
     mockbus::startMock(mockbus::network);
     announce({"eth0"});
@@ -351,8 +354,7 @@ TEST_F(PortwardenTest, BadSignalsAndAVanishingServiceAreSurvived)
 
 TEST_F(PortwardenTest, RunsOnIoUringOrFallsBackToEpoll)
 {
-    auto fds = [this]
-    {
+    auto fds = [this] {
         std::string targets;
         for (const auto& fd :
              fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd"))
@@ -384,16 +386,12 @@ TEST_F(PortwardenTest, RunsOnIoUringOrFallsBackToEpoll)
 
 TEST_F(PortwardenTest, IpmiSettingSurvivesARestart)
 {
-    std::string socket = (dir / "ipmi.sock").string();
-    pid_t ipmid = spawn({IPMID_EXE, "--providers", KESTREL_PROVIDER_DIR,
-                         "--dummy-socket", socket},
-                        dir / "ipmid");
-    ASSERT_EQ(run({python, lib + "/bus-wait.py",
-                   "xyz.openbmc_project.Ipmi.Host=" + std::to_string(ipmid)})
-                  .status,
-              0);
-    auto ipmitool = [&socket](std::vector<std::string> bytes)
-    {
+    kestrel::test::IpmidProcess ipmid({.dummySocket = dir / "ipmi.sock",
+                                       .preload = {},
+                                       .log = dir / "ipmid"});
+    ASSERT_TRUE(ipmid.ready()) << "ipmid did not start";
+    std::string socket = ipmid.dummySocket().string();
+    auto ipmitool = [&socket](std::vector<std::string> bytes) {
         std::vector<std::string> argv = {
             "env",      "IPMI_DUMMY_SOCK=" + socket,
             "timeout",  "10",
@@ -419,7 +417,6 @@ TEST_F(PortwardenTest, IpmiSettingSurvivesARestart)
     EXPECT_EQ(rules(), 1);
     EXPECT_EQ(ssh("eth0"), "b:false");
     EXPECT_EQ(ipmitool({"0x3a", "0x23", "0x01"}), " 00\n");
-    stop(ipmid);
 }
 
 } // namespace

@@ -1,0 +1,78 @@
+#include "provider.hpp"
+
+#include "sandbox.hpp"
+
+#include <algorithm>
+#include <stdexcept>
+#include <string>
+
+namespace kestrel::test
+{
+
+namespace
+{
+
+void* loadOnce()
+{
+    if (ipmi::host::loadProviders(KESTREL_PROVIDER_DIR).size() != 1)
+    {
+        return nullptr;
+    }
+    return ::dlopen(
+        (std::string(KESTREL_PROVIDER_DIR) + "/libkestrelipmi.so").c_str(),
+        RTLD_NOW | RTLD_NOLOAD);
+}
+
+void checkRange(std::size_t size, std::size_t offset, std::size_t count)
+{
+    if (offset > size || count > size - offset)
+    {
+        throw std::out_of_range("past the end of " + std::string(EEPROM_PATH));
+    }
+}
+
+} // namespace
+
+void* kestrelProvider()
+{
+    // Once per process, as ipmid loads it: every suite of the binary then
+    // talks to the same registrations and the same library state.
+    static void* const lib = loadOnce();
+    return lib;
+}
+
+ipmi::host::Reply send(ipmi::NetFn netFn, ipmi::Cmd cmd, const Bytes& data)
+{
+    boost::asio::io_context io;
+    return ipmi::host::execute(io, netFn, cmd, data);
+}
+
+ipmi::host::Reply HostBus::send(ipmi::NetFn netFn, ipmi::Cmd cmd,
+                                const Bytes& data)
+{
+    return ipmi::host::execute(io, netFn, cmd, data, bus);
+}
+
+Bytes readEeprom(std::size_t offset, std::size_t count)
+{
+    Bytes image = readFile(EEPROM_PATH);
+    checkRange(image.size(), offset, count);
+    auto at = image.begin() + static_cast<std::ptrdiff_t>(offset);
+    return {at, at + static_cast<std::ptrdiff_t>(count)};
+}
+
+void writeEeprom(std::size_t offset, std::span<const uint8_t> bytes)
+{
+    Bytes image = readFile(EEPROM_PATH);
+    checkRange(image.size(), offset, bytes.size());
+    std::copy(bytes.begin(), bytes.end(),
+              image.begin() + static_cast<std::ptrdiff_t>(offset));
+    writeFile(EEPROM_PATH, image);
+}
+
+void eraseEeprom(std::size_t offset, std::size_t count)
+{
+    writeEeprom(offset, Bytes(count, 0xFF));
+}
+
+} // namespace kestrel::test
