@@ -7,6 +7,8 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
+#include <system_error>
 
 namespace board_io
 {
@@ -141,72 +143,110 @@ namespace
 {
 
 // fsync of the directory makes the rename itself durable.
-int syncDir(const std::string& path)
+void syncDir(const std::string& dir)
 {
-    size_t slash = path.rfind('/');
-    std::string dir = slash == std::string::npos ? "."
-                      : slash == 0               ? "/"
-                                                 : path.substr(0, slash);
     int fd = openRetry(dir.c_str(), O_RDONLY | O_DIRECTORY);
-    if (fd < 0)
+    if (fd >= 0)
     {
-        return fd;
+        UniqueFd d(fd);
+        ::fsync(fd);
     }
-    UniqueFd d(fd);
-    return ::fsync(fd) < 0 ? -errno : 0;
+}
+
+// Closes the temporary (when still open) and removes it; returns -err.
+int discardTemporary(UniqueFd& file, const std::string& tmpPath, int err)
+{
+    file.reset();
+    ::unlink(tmpPath.c_str());
+    return -err;
 }
 
 } // namespace
 
-int replaceFile(const std::string& path, std::span<const uint8_t> data)
+int replaceFile(const std::string& path, std::span<const uint8_t> data,
+                ReplaceOptions options)
 {
-    if (int rc = makeParentDirs(path); rc < 0)
+    if (options.createParents)
     {
-        return rc;
+        if (int rc = makeParentDirs(path); rc < 0)
+        {
+            return rc;
+        }
     }
 
-    // Keep the permissions of the file being replaced.
-    mode_t mode = 0644;
-    struct stat st;
-    if (::stat(path.c_str(), &st) == 0)
+    std::error_code ec;
+    std::filesystem::path target = std::filesystem::canonical(path, ec);
+    if (ec)
     {
-        mode = st.st_mode & 07777;
+        target = path;
+    }
+    std::filesystem::path dir = target.parent_path();
+    if (dir.empty())
+    {
+        dir = ".";
     }
 
-    std::string tmp = path + ".tmpXXXXXX";
-    int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
+    struct stat original
+    {
+    };
+    bool haveOriginal = ::stat(target.c_str(), &original) == 0;
+
+    std::string tmpPath =
+        (dir / ("." + target.filename().string() + ".XXXXXX")).string();
+    int fd = ::mkostemp(tmpPath.data(), O_CLOEXEC);
     if (fd < 0)
     {
         return -errno;
     }
     UniqueFd file(fd);
 
-    int rc = 0;
-    if (::fchmod(fd, mode) < 0)
+    mode_t mode = haveOriginal ? (original.st_mode & 07777) : 0644;
+    if (::fchmod(fd, mode) != 0)
     {
-        rc = -errno;
+        return discardTemporary(file, tmpPath, errno);
     }
-    if (rc == 0)
+    if (haveOriginal &&
+        (original.st_uid != ::geteuid() || original.st_gid != ::getegid()))
     {
-        rc = pwriteAll(fd, data.data(), data.size(), 0);
+        if (::fchown(fd, original.st_uid, original.st_gid) != 0)
+        {
+            // Best effort: an unprivileged caller keeps its own ownership.
+        }
     }
-    if (rc == 0 && ::fsync(fd) < 0)
+
+    // write(2) from the start of the new, empty file.
+    const uint8_t* next = data.data();
+    size_t left = data.size();
+    while (left > 0)
     {
-        rc = -errno;
+        ssize_t n = ::write(fd, next, left);
+        if (n < 0 && errno == EINTR)
+        {
+            continue;
+        }
+        if (n <= 0)
+        {
+            return discardTemporary(file, tmpPath, n < 0 ? errno : EIO);
+        }
+        next += n;
+        left -= static_cast<size_t>(n);
     }
-    file.reset();
-    if (rc == 0 && ::rename(tmp.c_str(), path.c_str()) < 0)
+
+    if (::fsync(fd) != 0)
     {
-        rc = -errno;
+        return discardTemporary(file, tmpPath, errno);
     }
-    if (rc < 0)
+    if (::close(file.release()) != 0)
     {
-        ::unlink(tmp.c_str());
-        return rc;
+        return discardTemporary(file, tmpPath, errno);
+    }
+    if (::rename(tmpPath.c_str(), target.c_str()) != 0)
+    {
+        return discardTemporary(file, tmpPath, errno);
     }
     // The new content is in place; a failing directory sync only weakens
     // durability across power loss and is not reported as a failed write.
-    syncDir(path);
+    syncDir(dir.string());
     return 0;
 }
 

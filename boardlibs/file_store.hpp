@@ -29,6 +29,13 @@ class UniqueFd
         return fd >= 0;
     }
     void reset(int newFd = -1) noexcept;
+    // Gives up ownership: the caller closes the descriptor.
+    int release() noexcept
+    {
+        int old = fd;
+        fd = -1;
+        return old;
+    }
 
   private:
     int fd;
@@ -48,11 +55,22 @@ int makeParentDirs(const std::string& path);
 // Reads the whole file into `out`; -ENOENT when it does not exist.
 int readFile(const std::string& path, std::vector<uint8_t>& out);
 
-// Replaces `path` with `data` so that readers see either the old or the new
-// content: temporary file in the same directory, fsync, rename.  Missing
-// parent directories are created.  The temporary file never survives a
-// failure.
-int replaceFile(const std::string& path, std::span<const uint8_t> data);
+struct ReplaceOptions
+{
+    // Create every missing directory above `path` (mode 0755) first.
+    bool createParents = true;
+};
+
+// Replaces `path` with `data` so that readers (or a crash, or a full disk)
+// see either the old or the new content, never a partial one: the bytes go
+// to a temporary file beside the file, which is flushed to disk and renamed
+// over it, and the directory is flushed after the rename.  A symbolic link
+// stays a link: the file it names is replaced.  The new file takes the
+// original's mode (0644 when there is none) and, where the caller may, its
+// owner.  Returns 0 or -errno; on failure the original is untouched and the
+// temporary never survives.
+int replaceFile(const std::string& path, std::span<const uint8_t> data,
+                ReplaceOptions options = {});
 
 // An flock(2) on `<store>.lock`.  The store itself is replaced by rename, so
 // it cannot carry the lock; the lock file is never renamed or removed.

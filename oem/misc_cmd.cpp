@@ -1,35 +1,50 @@
-// The Misc command: one command number, several functions behind a
-// subcommand byte.  The selected handler's answer is the command's answer.
+// The Misc command: the subcommand byte selects the handler.
+#include "misc_cmd.hpp"
+
+#include "commands.hpp"
 #include "kestrel.hpp"
 #include "misc_subcommands.hpp"
 
-#include <ipmid/api.hpp>
-
 #include <cstdint>
+#include <ipmid/api.hpp>
 #include <vector>
 
 namespace
 {
-constexpr ipmi::NetFn netFnKestrel = 0x3A;
-constexpr ipmi::Cmd cmdMisc = 0xE3;
 
-constexpr uint8_t subJedecId = 0x43;
-constexpr uint8_t subWakeOnLan = 0xB0;
+// The exported subcommand handlers, called by name with the request's
+// context.
+class ExportedSubcommands final : public kestrel::misc_cmd::Subcommands
+{
+  public:
+    explicit ExportedSubcommands(ipmi::Context::ptr& ctx) : ctx(ctx)
+    {
+    }
+
+    kestrel::Answer jedecId(kestrel::Request data) override
+    {
+        return kestrel::misc::answerOf(
+            ipmiJedecId(ctx, std::vector<uint8_t>(data.begin(), data.end())));
+    }
+    kestrel::Answer wakeOnLan(kestrel::Request data) override
+    {
+        return kestrel::misc::answerOf(
+            ipmiWakeOnLan(ctx, std::vector<uint8_t>(data.begin(), data.end())));
+    }
+
+  private:
+    ipmi::Context::ptr& ctx;
+};
+
 } // namespace
 
 KESTREL_EXPORT ipmi::RspType<std::vector<uint8_t>>
     ipmiMiscCmd(ipmi::Context::ptr& ctx, uint8_t subcommand,
                 std::vector<uint8_t> data)
 {
-    switch (subcommand)
-    {
-        case subJedecId:
-            return ipmiJedecId(ctx, std::move(data));
-        case subWakeOnLan:
-            return ipmiWakeOnLan(ctx, std::move(data));
-        default:
-            return ipmi::responseInvalidFieldRequest();
-    }
+    ExportedSubcommands subcommands(ctx);
+    return kestrel::misc::typedAnswer(
+        kestrel::misc_cmd::miscCmd(subcommand, data, subcommands));
 }
 
 extern "C" {
@@ -39,10 +54,9 @@ KESTREL_EXPORT void register_netfn_oem_misc()
 
 void register_netfn_oem_misc()
 {
-    ipmi::impl::registerHandler(
-        KESTREL_TYPED_PRIORITY, netFnKestrel, cmdMisc, ipmi::Privilege::Admin,
-        std::make_shared<ipmi::IpmiHandler<decltype(&ipmiMiscCmd)>>(
-            ipmiMiscCmd));
+    using namespace kestrel::cmd;
+    ipmi::registerHandler(ipmi::prioOpenBmcBase, netFnKestrel, misc,
+                          ipmi::Privilege::Admin, ipmiMiscCmd);
 }
 
 } // extern "C"

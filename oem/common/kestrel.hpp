@@ -27,6 +27,3 @@
 #define KESTREL_CTOR_SPEAKER_FUNC 218
 #define KESTREL_CTOR_SSH_LOGIN 219
 #define KESTREL_CTOR_UID_EXRST_VERIFY 220
-
-// Priority and privilege of every typed registration of the library.
-#define KESTREL_TYPED_PRIORITY 10
