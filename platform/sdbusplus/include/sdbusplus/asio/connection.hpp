@@ -188,9 +188,10 @@ class connection : public sdbusplus::bus_t
             return;
         }
         // The bus keeps the pending call; it deletes the callback after
-        // calling it, or when the connection goes away first.
+        // calling it, or when the connection goes away first, so the holder
+        // lets go of it.
         sd_bus_slot_set_destroy_callback(slot, &details::destroy_callback<C>);
-        holder.release();
+        static_cast<void>(holder.release());
         sd_bus_slot_set_floating(slot, 1);
         sd_bus_slot_unref(slot);
         arm();
