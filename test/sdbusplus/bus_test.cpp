@@ -2,26 +2,25 @@
 // sandbox's system bus) and a raw sd-bus peer.
 #include "peer.hpp"
 
+#include <cerrno>
+#include <functional>
+#include <map>
+#include <memory>
 #include <sdbusplus/bus.hpp>
 #include <sdbusplus/bus/match.hpp>
 #include <sdbusplus/exception.hpp>
 #include <sdbusplus/message.hpp>
-
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
-#include <cerrno>
-#include <chrono>
-#include <map>
 #include <string>
 #include <tuple>
 #include <variant>
 #include <vector>
 
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
 namespace
 {
 
-using namespace std::chrono_literals;
 using kestrel::test::peerInterface;
 using kestrel::test::peerName;
 using kestrel::test::peerPath;
@@ -51,8 +50,12 @@ class BusTest : public testing::Test
         return m;
     }
 
-    template <typename F>
-    static std::string errorOf(F&& f)
+    static std::string signature(const sdbusplus::message_t& m)
+    {
+        return sd_bus_message_get_signature(m.get(), true);
+    }
+
+    static std::string errorOf(const std::function<void()>& f)
     {
         try
         {
@@ -68,98 +71,69 @@ class BusTest : public testing::Test
 
 TEST_F(BusTest, ValuesComeBackAsTheyWentIn)
 {
-    using Value = std::variant<int32_t, std::string, std::vector<uint8_t>>;
-    std::map<std::string, Value> options{{"privilege", int32_t{4}},
-                                         {"name", std::string("x")},
-                                         {"raw", std::vector<uint8_t>{1, 2}}};
-    std::vector<std::tuple<std::string, std::string, std::string>> assocs{
-        {"a", "b", "c"}, {"d", "e", "f"}};
-    std::string_view view("not terminated here", 3);
+    using Value = std::variant<bool, int32_t, std::string>;
+    std::map<std::string, std::map<std::string, Value>> interfaces{
+        {"xyz.openbmc_project.Network.EthernetInterface",
+         {{"SSH", true}, {"InterfaceName", std::string("eth0")}}}};
+    std::tuple<uint8_t, uint8_t, uint8_t, uint8_t, std::vector<uint8_t>>
+        executeReply{0x3b, 0, 0xab, 0, {1, 2}};
 
     auto m =
-        sealed(true, uint8_t{0xfe}, int16_t{-2}, uint16_t{65535}, int32_t{-7},
-               uint32_t{7}, int64_t{-1} << 40, uint64_t{1} << 63, 2.5, "text",
-               view, object_path(std::string("/x/y")), options, assocs,
-               std::vector<uint16_t>{3, 4});
-    EXPECT_STREQ(m.get_signature(), "bynqiuxtdssoa{sv}a(sss)aq");
+        sealed(true, uint8_t{0xfe}, int32_t{-7}, uint32_t{7}, "text",
+               std::string("more"), object_path(std::string("/x/y")),
+               interfaces, executeReply, std::vector<std::string>{"a", "b"});
+    EXPECT_EQ(signature(m), "byiussoa{sa{sv}}(yyyyay)as");
 
     bool b = false;
     uint8_t y = 0;
-    int16_t n = 0;
-    uint16_t q = 0;
     int32_t i = 0;
     uint32_t u = 0;
-    int64_t x = 0;
-    uint64_t t = 0;
-    double d = 0;
     std::string s1;
     std::string s2;
     object_path o;
-    std::map<std::string, Value> optionsBack;
-    std::vector<std::tuple<std::string, std::string, std::string>> assocsBack;
-    std::vector<uint16_t> aq;
-    m.read(b, y, n, q, i, u, x, t, d, s1, s2, o, optionsBack, assocsBack, aq);
+    decltype(interfaces) interfacesBack;
+    decltype(executeReply) executeBack;
+    std::vector<std::string> as;
+    m.read(b, y, i, u, s1, s2, o, interfacesBack, executeBack, as);
 
     EXPECT_TRUE(b);
     EXPECT_EQ(y, 0xfe);
-    EXPECT_EQ(n, -2);
-    EXPECT_EQ(q, 65535);
     EXPECT_EQ(i, -7);
     EXPECT_EQ(u, 7u);
-    EXPECT_EQ(x, int64_t{-1} << 40);
-    EXPECT_EQ(t, uint64_t{1} << 63);
-    EXPECT_EQ(d, 2.5);
     EXPECT_EQ(s1, "text");
-    EXPECT_EQ(s2, "not");
+    EXPECT_EQ(s2, "more");
     EXPECT_EQ(o.str, "/x/y");
-    EXPECT_EQ(optionsBack, options);
-    EXPECT_EQ(assocsBack, assocs);
-    EXPECT_EQ(aq, (std::vector<uint16_t>{3, 4}));
-}
+    EXPECT_EQ(interfacesBack, interfaces);
+    EXPECT_EQ(executeBack, executeReply);
+    EXPECT_EQ(as, (std::vector<std::string>{"a", "b"}));
 
-TEST_F(BusTest, UnpackReadsFlat)
-{
-    auto m = sealed(std::string("a"), int32_t{5}, std::vector<uint8_t>{9});
-    auto [s, i, v] = m.unpack<std::string, int32_t, std::vector<uint8_t>>();
-    EXPECT_EQ(s, "a");
-    EXPECT_EQ(i, 5);
-    EXPECT_EQ(v, std::vector<uint8_t>{9});
-
-    auto single = sealed(uint32_t{42});
-    EXPECT_EQ(single.unpack<uint32_t>(), 42u);
+    auto flat = sealed(std::string("a"), int32_t{5});
+    EXPECT_EQ((flat.unpack<std::string, int32_t>()),
+              (std::tuple<std::string, int32_t>{"a", 5}));
 }
 
 TEST_F(BusTest, VariantsMatchOnlyTheExactContainedType)
 {
-    auto m = sealed(std::variant<std::string>("s"),
-                    std::variant<object_path>(object_path(std::string("/o"))),
-                    std::variant<int16_t>(int16_t{3}),
-                    std::variant<std::string>("t"), uint32_t{99});
+    auto m = sealed(std::variant<std::string>("s"), std::variant<bool>(true),
+                    std::variant<int16_t>(int16_t{3}), uint32_t{99});
 
     std::variant<bool, std::string> first;
     m.read(first);
     EXPECT_EQ(std::get<std::string>(first), "s");
 
-    // An object path is no string: skipped, first alternative defaulted.
-    std::variant<bool, std::string> second = std::string("old");
+    // With monostate first a value of another type is visible as such, and
+    // raises no error.
+    std::variant<std::monostate, std::string> second = std::string("old");
     m.read(second);
-    ASSERT_TRUE(std::holds_alternative<bool>(second));
-    EXPECT_FALSE(std::get<bool>(second));
+    EXPECT_TRUE(std::holds_alternative<std::monostate>(second));
 
-    // With monostate first the mismatch is visible, and no error is
-    // raised for it.
-    std::variant<std::monostate, int32_t> third = int32_t{1};
+    // Without it the first alternative is defaulted.
+    std::variant<int32_t, double> third = 1.5;
     m.read(third);
-    EXPECT_TRUE(std::holds_alternative<std::monostate>(third));
-
-    std::variant<int32_t, double> fourth = 1.5;
-    m.read(fourth);
-    EXPECT_EQ(fourth, (std::variant<int32_t, double>(0)));
+    EXPECT_EQ(third, (std::variant<int32_t, double>(0)));
 
     // The skipped values were consumed whole: what follows reads fine.
-    uint32_t after = 0;
-    m.read(after);
-    EXPECT_EQ(after, 99u);
+    EXPECT_EQ(m.unpack<uint32_t>(), 99u);
 }
 
 TEST_F(BusTest, ReadingTheWrongTypeOrTooMuchThrows)
@@ -176,38 +150,24 @@ TEST_F(BusTest, ReadingTheWrongTypeOrTooMuchThrows)
                 StartsWith("sd_bus_message_read_basic string: "));
     EXPECT_EQ(value, "x");
 
-    auto t = sealed(std::string("x"));
-    std::tuple<std::string> tuple;
-    EXPECT_THAT(errorOf([&] { t.read(tuple); }),
-                StartsWith("sd_bus_message_enter_container tuple: "));
-
     auto v = sealed(std::string("not a variant"));
     std::variant<std::string> variant;
     EXPECT_NE(errorOf([&] { v.read(variant); }), "(nothing thrown)");
 }
 
-TEST_F(BusTest, CallsReturnTheReply)
+TEST_F(BusTest, CallsReturnTheReplyOrThrowWithTheStepAndTheError)
 {
     auto m = peerCall("Echo");
     m.append(std::string("hello"), std::vector<std::string>{"a", "b"});
     auto reply = bus.call(m);
-    EXPECT_FALSE(reply.is_method_error());
-    EXPECT_STREQ(reply.get_signature(), "sas");
-    auto [s, v] = reply.unpack<std::string, std::vector<std::string>>();
-    EXPECT_EQ(s, "hello");
-    EXPECT_EQ(v, (std::vector<std::string>{"a", "b"}));
+    EXPECT_EQ((reply.unpack<std::string, std::vector<std::string>>()),
+              (std::tuple<std::string, std::vector<std::string>>{"hello",
+                                                                 {"a", "b"}}));
 
-    auto again = peerCall("Echo");
-    again.append(int32_t{3});
-    EXPECT_EQ(again.call(1s).unpack<int32_t>(), 3);
-}
-
-TEST_F(BusTest, FailedCallsThrowWithTheStepAndTheError)
-{
     auto fail = peerCall("Fail");
     try
     {
-        bus.call(fail, 5s);
+        bus.call(fail);
         FAIL() << "no exception";
     }
     catch (const sdbusplus::exception::SdBusError& e)
@@ -238,12 +198,9 @@ TEST_F(BusTest, FailedCallsThrowWithTheStepAndTheError)
     EXPECT_EQ(errorOf([&] { bus.call_noreply(noreply); }),
               "sd_bus_call noreply: org.kestrel.test.Error.Boom: "
               "boom happened");
-    auto quiet = peerCall("Fail");
-    bus.call_noreply_noerror(quiet);
-
-    auto late = peerCall("Ignore");
-    EXPECT_THAT(errorOf([&] { bus.call(late, 200'000); }),
-                StartsWith("sd_bus_call: org.freedesktop.DBus.Error.Timeout"));
+    auto echo = peerCall("Echo");
+    bus.call_noreply(echo);
+    EXPECT_EQ(peer.calls().size(), 4u);
 }
 
 TEST_F(BusTest, BadNamesFailWhenTheCallIsBuilt)
@@ -266,54 +223,42 @@ TEST_F(BusTest, BadNamesFailWhenTheCallIsBuilt)
     EXPECT_TRUE(peer.calls().empty());
 }
 
-TEST_F(BusTest, MatchCallbacksSeeTheSignal)
+TEST_F(BusTest, MatchCallbacksSeeTheSignalWhileMatchedLive)
 {
     namespace rules = sdbusplus::bus::match::rules;
     std::vector<std::string> seen;
-    sdbusplus::bus::match_t match(
+    auto match = std::make_unique<sdbusplus::bus::match_t>(
         bus,
         rules::type::signal() + rules::path(peerPath) +
             rules::interface(peerInterface) +
             rules::member(kestrel::test::peerSignal),
-        [&seen](sdbusplus::message_t& m)
-        {
-            seen.push_back(std::string(m.get_sender()) + " " +
+        [&seen](sdbusplus::message_t& m) {
+            seen.push_back(std::string(m.get_path()) + " " +
                            m.unpack<std::string>());
         });
 
-    auto m = peerCall("PingThenEcho");
-    m.append(std::string("one"));
-    bus.call(m);
-    // The signal came in before the reply and waits in the queue.
-    while (bus.process_discard())
-    {
-    }
-    ASSERT_EQ(seen.size(), 1u);
-    EXPECT_THAT(seen[0], testing::EndsWith(" one"));
-    EXPECT_THAT(seen[0], StartsWith(":"));
-
-    // A signal sent by this connection is seen as well.
-    auto own =
-        bus.new_signal(peerPath, peerInterface, kestrel::test::peerSignal);
-    own.append(std::string("two"));
-    own.signal_send();
-    auto deadline = std::chrono::steady_clock::now() + 5s;
-    while (seen.size() < 2 && std::chrono::steady_clock::now() < deadline)
-    {
-        if (!bus.process_discard())
+    auto ping = [this](const char* text) {
+        auto m = peerCall("PingThenEcho");
+        m.append(std::string(text));
+        bus.call(m);
+        // The signal came in before the reply and waits in the queue.
+        while (sd_bus_process(bus.get(), nullptr) > 0)
         {
-            bus.wait(100ms);
         }
-    }
-    ASSERT_EQ(seen.size(), 2u);
-    EXPECT_EQ(seen[1], bus.get_unique_name() + " two");
+    };
+    ping("one");
+    EXPECT_EQ(seen, std::vector<std::string>{std::string(peerPath) + " one"});
+
+    match.reset();
+    ping("two");
+    EXPECT_EQ(seen.size(), 1u) << "the rule goes with the match";
 }
 
 TEST_F(BusTest, ConnectionsAndNames)
 {
-    auto shared = sdbusplus::bus::new_default_system();
-    auto same = sdbusplus::bus::new_default_system();
-    EXPECT_EQ(shared.get(), same.get());
+    // The default connection is shared, new_system() is a private one.
+    auto shared = sdbusplus::bus::new_default();
+    EXPECT_EQ(shared.get(), sdbusplus::bus::new_default().get());
     EXPECT_NE(shared.get(), bus.get());
     EXPECT_THAT(bus.get_unique_name(), StartsWith(":1."));
 

@@ -11,33 +11,30 @@ Peer::Peer()
 {
     std::promise<void> ready;
     auto started = ready.get_future();
-    thread = std::thread(
-        [this, &ready]()
+    thread = std::thread([this, &ready]() {
+        sd_bus* bus = nullptr;
+        int r = sd_bus_open_system(&bus);
+        sd_bus_slot* slot = nullptr;
+        if (r >= 0)
         {
-            sd_bus* bus = nullptr;
-            int r = sd_bus_open_system(&bus);
-            sd_bus_slot* slot = nullptr;
-            if (r >= 0)
-            {
-                r = sd_bus_add_object(bus, &slot, peerPath, &Peer::onMessage,
-                                      this);
-            }
-            if (r >= 0)
-            {
-                r = sd_bus_request_name(bus, peerName, 0);
-            }
-            if (r < 0)
-            {
-                ready.set_exception(std::make_exception_ptr(std::runtime_error(
-                    std::string("peer setup failed: ") + std::strerror(-r))));
-                sd_bus_flush_close_unref(bus);
-                return;
-            }
-            ready.set_value();
-            serve(bus);
-            sd_bus_slot_unref(slot);
+            r = sd_bus_add_object(bus, &slot, peerPath, &Peer::onMessage, this);
+        }
+        if (r >= 0)
+        {
+            r = sd_bus_request_name(bus, peerName, 0);
+        }
+        if (r < 0)
+        {
+            ready.set_exception(std::make_exception_ptr(std::runtime_error(
+                std::string("peer setup failed: ") + std::strerror(-r))));
             sd_bus_flush_close_unref(bus);
-        });
+            return;
+        }
+        ready.set_value();
+        serve(bus);
+        sd_bus_slot_unref(slot);
+        sd_bus_flush_close_unref(bus);
+    });
     try
     {
         started.get();
@@ -76,12 +73,6 @@ std::vector<Peer::Call> Peer::calls()
 {
     std::lock_guard guard(lock);
     return received;
-}
-
-std::string Peer::lastSet()
-{
-    std::lock_guard guard(lock);
-    return stored;
 }
 
 int Peer::onMessage(sd_bus_message* m, void* userdata, sd_bus_error*)
@@ -125,10 +116,6 @@ int replyProperty(sd_bus_message* m)
     {
         return sd_bus_reply_method_return(m, "v", "s", "kestrel");
     }
-    if (std::strcmp(name, "Where") == 0)
-    {
-        return sd_bus_reply_method_return(m, "v", "o", "/a/b");
-    }
     return sd_bus_reply_method_errorf(m, SD_BUS_ERROR_UNKNOWN_PROPERTY,
                                       "no property %s", name);
 }
@@ -151,20 +138,6 @@ int Peer::handle(sd_bus_message* m)
                                       "Get"))
     {
         return replyProperty(m);
-    }
-    if (sd_bus_message_is_method_call(m, "org.freedesktop.DBus.Properties",
-                                      "Set"))
-    {
-        const char* interface = nullptr;
-        const char* name = nullptr;
-        const char* contents = nullptr;
-        sd_bus_message_read(m, "ss", &interface, &name);
-        sd_bus_message_peek_type(m, nullptr, &contents);
-        {
-            std::lock_guard guard(lock);
-            stored = std::string(name) + ":" + (contents ? contents : "");
-        }
-        return sd_bus_reply_method_return(m, "");
     }
     if (std::strcmp(member, "Echo") == 0)
     {

@@ -28,9 +28,8 @@ inline constexpr auto peerErrorMessage = "boom happened";
  *   Ignore         never replies
  *   PingThenEcho   sends the signal peerInterface.Ping (with the call's
  *                  arguments), then replies as Echo
- *  and org.freedesktop.DBus.Properties Get/Set on interface peerInterface:
- *   Count = u 7, Name = s "kestrel", Where = o "/a/b"; Set stores any
- *   value under any name. */
+ *  and org.freedesktop.DBus.Properties.Get on interface peerInterface:
+ *   Count = u 7, Name = s "kestrel". */
 class Peer
 {
   public:
@@ -46,14 +45,11 @@ class Peer
     };
     /** The calls received so far, in order. */
     std::vector<Call> calls();
-    /** The signature of the last value stored by Set, and its name. */
-    std::string lastSet();
 
   private:
     std::atomic<bool> stop{false};
     std::mutex lock;
     std::vector<Call> received;
-    std::string stored;
     std::thread thread;
 
     void serve(sd_bus* bus);

@@ -2,7 +2,6 @@
 
 #include <boost/asio/detached.hpp>
 #include <boost/asio/spawn.hpp>
-
 #include <utility>
 
 namespace ipmi::host
@@ -22,11 +21,6 @@ Map& groupMap()
     static Map m;
     return m;
 }
-std::map<uint64_t, Registration>& oemMap()
-{
-    static std::map<uint64_t, Registration> m;
-    return m;
-}
 
 // Same rule as ipmid: a slot is taken over by an equal or higher priority.
 template <typename M, typename K>
@@ -43,7 +37,8 @@ bool insert(M& map, K key, Registration reg)
 
 bool validNetFn(NetFn netFn)
 {
-    return (netFn & 1) == 0 && !(netFn >= 0x0E && netFn <= 0x2A) && netFn <= 0x3E;
+    return (netFn & 1) == 0 && !(netFn >= 0x0E && netFn <= 0x2A) &&
+           netFn <= 0x3E;
 }
 
 Privilege mapLegacyPrivilege(int priv)
@@ -122,10 +117,9 @@ message::Response::ptr executeIpmiCommand(message::Request::ptr request)
         {
             return errorResponse(request, ccReqDataLenInvalid);
         }
-        uint64_t number = iana[0] | (iana[1] << 8) | (iana[2] << 16);
-        auto response = run(
-            find(oemMap(), (number << 8) | cmd, (number << 8) | cmdWildcard),
-            request);
+        // No provider registers IANA-numbered handlers: every such request
+        // is an unknown command, answered after its IANA number.
+        auto response = run(nullptr, request);
         message::Payload prefix;
         prefix.pack(iana[0], iana[1], iana[2]);
         response->prepend(prefix);
@@ -147,7 +141,6 @@ void clearRegistry()
 {
     standardMap().clear();
     groupMap().clear();
-    oemMap().clear();
 }
 
 Reply dispatch(boost::asio::yield_context yield,
@@ -155,14 +148,15 @@ Reply dispatch(boost::asio::yield_context yield,
                uint8_t lun, Cmd cmd, const std::vector<uint8_t>& data,
                Privilege priv)
 {
-    auto ctx = std::make_shared<Context>(std::move(bus), netFn, lun, cmd,
-                                         channelSystemIface, 0, 0, priv, 0, 0,
-                                         yield);
+    auto ctx =
+        std::make_shared<Context>(std::move(bus), netFn, lun, cmd,
+                                  channelSystemIface, 0, 0, priv, 0, 0, yield);
     auto request = std::make_shared<message::Request>(
         ctx, SecureBuffer(data.begin(), data.end()));
     auto response = executeIpmiCommand(request);
-    return Reply{response->cc, std::vector<uint8_t>(response->payload.raw.begin(),
-                                                    response->payload.raw.end())};
+    return Reply{response->cc,
+                 std::vector<uint8_t>(response->payload.raw.begin(),
+                                      response->payload.raw.end())};
 }
 
 void spawnRequest(boost::asio::io_context& io,
@@ -206,8 +200,8 @@ void ipmi_register_callback(ipmi_netfn_t netFn, ipmi_cmd_t cmd,
                             ipmi_cmd_privilege_t priv)
 {
     using namespace ipmi;
-    host::Registration reg{prioOpenBmcBase, host::mapLegacyPrivilege(priv), true,
-                           static_cast<int>(priv),
+    host::Registration reg{prioOpenBmcBase, host::mapLegacyPrivilege(priv),
+                           true, static_cast<int>(priv),
                            makeLegacyHandler(handler, context)};
     if (netFn == netFnGroup)
     {
@@ -229,25 +223,9 @@ bool registerHandler(int prio, NetFn netFn, Cmd cmd, Privilege priv,
     {
         return false;
     }
-    return host::insert(host::standardMap(), (unsigned(netFn) << 8) | cmd,
-                        host::Registration{prio, priv, false, -1,
-                                           std::move(handler)});
-}
-
-bool registerGroupHandler(int prio, Group group, Cmd cmd, Privilege priv,
-                          HandlerBase::ptr handler)
-{
-    return host::insert(host::groupMap(), (unsigned(group) << 8) | cmd,
-                        host::Registration{prio, priv, false, -1,
-                                           std::move(handler)});
-}
-
-bool registerOemHandler(int prio, Iana iana, Cmd cmd, Privilege priv,
-                        HandlerBase::ptr handler)
-{
-    return host::insert(host::oemMap(), (uint64_t(iana) << 8) | cmd,
-                        host::Registration{prio, priv, false, -1,
-                                           std::move(handler)});
+    return host::insert(
+        host::standardMap(), (unsigned(netFn) << 8) | cmd,
+        host::Registration{prio, priv, false, -1, std::move(handler)});
 }
 
 } // namespace ipmi::impl

@@ -1,20 +1,13 @@
-#include <sdbusplus/asio/connection.hpp>
-
 #include <poll.h>
 
 #include <chrono>
+#include <sdbusplus/asio/connection.hpp>
 
 namespace sdbusplus::asio
 {
 
 connection::connection(boost::asio::io_context& io, sdbusplus::bus_t&& bus) :
     sdbusplus::bus_t(std::move(bus)), io_(io), socket_(io), timer_(io)
-{
-    start();
-}
-
-connection::connection(boost::asio::io_context& io, sd_bus* bus) :
-    sdbusplus::bus_t(bus), io_(io), socket_(io), timer_(io)
 {
     start();
 }
@@ -40,14 +33,12 @@ void connection::start()
     // Messages may already be queued (read while the connection was being
     // set up): look once the context runs.
     std::weak_ptr<connection*> weak = self_;
-    boost::asio::post(io_,
-                      [weak]()
-                      {
-                          if (auto self = weak.lock())
-                          {
-                              (*self)->run();
-                          }
-                      });
+    boost::asio::post(io_, [weak]() {
+        if (auto self = weak.lock())
+        {
+            (*self)->run();
+        }
+    });
 }
 
 void connection::run()
@@ -57,14 +48,12 @@ void connection::run()
     {
         // One message per turn, so other work on the context interleaves.
         std::weak_ptr<connection*> weak = self_;
-        boost::asio::post(io_,
-                          [weak]()
-                          {
-                              if (auto self = weak.lock())
-                              {
-                                  (*self)->run();
-                              }
-                          });
+        boost::asio::post(io_, [weak]() {
+            if (auto self = weak.lock())
+            {
+                (*self)->run();
+            }
+        });
         return;
     }
     if (r < 0)
@@ -88,8 +77,7 @@ void connection::arm()
     {
         readPending_ = true;
         socket_.async_wait(boost::asio::posix::descriptor_base::wait_read,
-                           [weak](const boost::system::error_code& ec)
-                           {
+                           [weak](const boost::system::error_code& ec) {
                                auto self = weak.lock();
                                if (!self)
                                {
@@ -106,8 +94,7 @@ void connection::arm()
     {
         writePending_ = true;
         socket_.async_wait(boost::asio::posix::descriptor_base::wait_write,
-                           [weak](const boost::system::error_code& ec)
-                           {
+                           [weak](const boost::system::error_code& ec) {
                                auto self = weak.lock();
                                if (!self)
                                {
@@ -132,15 +119,13 @@ void connection::arm()
     timer_.expires_at(std::chrono::steady_clock::time_point(
         std::chrono::duration_cast<std::chrono::steady_clock::duration>(
             std::chrono::microseconds(usec))));
-    timer_.async_wait(
-        [weak](const boost::system::error_code& ec)
+    timer_.async_wait([weak](const boost::system::error_code& ec) {
+        auto self = weak.lock();
+        if (self && !ec)
         {
-            auto self = weak.lock();
-            if (self && !ec)
-            {
-                (*self)->run();
-            }
-        });
+            (*self)->run();
+        }
+    });
 }
 
 } // namespace sdbusplus::asio

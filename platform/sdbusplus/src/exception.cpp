@@ -1,21 +1,9 @@
 #include <sdbusplus/exception.hpp>
-
-#include <cerrno>
 #include <stdexcept>
 #include <utility>
 
 namespace sdbusplus::exception
 {
-
-int exception::set_error(sd_bus_error* error) const
-{
-    return sd_bus_error_set(error, name(), description());
-}
-
-int generated_exception::get_errno() const noexcept
-{
-    return EIO;
-}
 
 SdBusError::SdBusError(int error, const char* prefix)
 {
@@ -28,11 +16,6 @@ SdBusError::SdBusError(int error, const char* prefix)
         throw std::runtime_error("Failed to create SdBusError");
     }
     populateMessage(prefix);
-}
-
-SdBusError::SdBusError(int error, std::string&& prefix) :
-    SdBusError(error, prefix.c_str())
-{
 }
 
 SdBusError::SdBusError(sd_bus_error* error, const char* prefix) : error(*error)
@@ -104,56 +87,6 @@ void SdBusError::populateMessage(const char* prefix)
         }
         full_message += part;
     }
-}
-
-const char* InvalidEnumString::name() const noexcept
-{
-    return errName;
-}
-
-const char* InvalidEnumString::description() const noexcept
-{
-    return errDesc;
-}
-
-const char* InvalidEnumString::what() const noexcept
-{
-    return errWhat;
-}
-
-int InvalidEnumString::get_errno() const noexcept
-{
-    return EINVAL;
-}
-
-UnpackPropertyError::UnpackPropertyError(std::string_view propertyName,
-                                         std::string_view reason) :
-    propertyName(propertyName),
-    reason(reason),
-    errWhatDetailed(std::string(errName) + ": " + errDesc + " PropertyName: '" +
-                    std::string(propertyName) + "', Reason: '" +
-                    std::string(reason) + "'.")
-{
-}
-
-const char* UnpackPropertyError::name() const noexcept
-{
-    return errName;
-}
-
-const char* UnpackPropertyError::description() const noexcept
-{
-    return errDesc;
-}
-
-const char* UnpackPropertyError::what() const noexcept
-{
-    return errWhatDetailed.c_str();
-}
-
-int UnpackPropertyError::get_errno() const noexcept
-{
-    return EINVAL;
 }
 
 } // namespace sdbusplus::exception

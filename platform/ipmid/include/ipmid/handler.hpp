@@ -3,18 +3,16 @@
 #pragma once
 
 #include <cxxabi.h>
-
-#include <ipmid/api-types.hpp>
 #include <ipmid/api.h>
-#include <ipmid/message.hpp>
-#include <phosphor-logging/log.hpp>
 
 #include <boost/asio/spawn.hpp>
 #include <boost/callable_traits.hpp>
-
 #include <cstdlib>
 #include <exception>
+#include <ipmid/api-types.hpp>
+#include <ipmid/message.hpp>
 #include <memory>
+#include <phosphor-logging/log.hpp>
 #include <stdexcept>
 #include <string>
 #include <tuple>
@@ -28,7 +26,9 @@ namespace ipmi
 class HandlerCompletion
 {
   public:
-    explicit HandlerCompletion(Cc cc) noexcept : cc(cc) {}
+    explicit HandlerCompletion(Cc cc) noexcept : cc(cc)
+    {
+    }
     Cc code() const noexcept
     {
         return cc;
@@ -43,10 +43,12 @@ class HandlerException : public HandlerCompletion, public std::runtime_error
   public:
     HandlerException(Cc cc, const char* what) :
         HandlerCompletion(cc), std::runtime_error(what)
-    {}
+    {
+    }
     HandlerException(Cc cc, const std::string& what) :
         HandlerException(cc, what.c_str())
-    {}
+    {
+    }
 };
 
 static inline std::string currentExceptionType()
@@ -63,8 +65,8 @@ static inline std::string currentExceptionType()
     return result;
 }
 
-static inline message::Response::ptr errorResponse(message::Request::ptr request,
-                                                   Cc cc)
+static inline message::Response::ptr
+    errorResponse(message::Request::ptr request, Cc cc)
 {
     auto response = request->makeResponse();
     response->cc = cc;
@@ -105,10 +107,10 @@ message::Response::ptr guardedCall(message::Request::ptr request,
     }
     catch (const HandlerException& e)
     {
-        log<level::INFO>(producedText,
-                         entry("NETFN=%x", request->ctx->netFn),
+        log<level::INFO>(producedText, entry("NETFN=%x", request->ctx->netFn),
                          entry("CMD=%x", request->ctx->cmd),
-                         entry("CC=%x", e.code()), entry("EXCEPTION=%s", e.what()));
+                         entry("CC=%x", e.code()),
+                         entry("EXCEPTION=%s", e.what()));
         return errorResponse(request, e.code());
     }
     catch (const HandlerCompletion& c)
@@ -134,10 +136,9 @@ message::Response::ptr guardedCall(message::Request::ptr request,
 }
 
 template <typename T>
-constexpr bool isSpecialArg =
-    std::is_same_v<T, Context::ptr> ||
-    std::is_same_v<T, boost::asio::yield_context> ||
-    std::is_same_v<T, message::Request::ptr>;
+constexpr bool isSpecialArg = std::is_same_v<T, Context::ptr> ||
+                              std::is_same_v<T, boost::asio::yield_context> ||
+                              std::is_same_v<T, message::Request::ptr>;
 
 template <typename Tuple>
 struct SplitArgs;
@@ -153,9 +154,9 @@ template <typename First, typename... Rest>
 struct SplitArgs<std::tuple<First, Rest...>>
 {
     static constexpr bool hasSpecial = isSpecialArg<std::decay_t<First>>;
-    using Unpacked =
-        std::conditional_t<hasSpecial, std::tuple<std::decay_t<Rest>...>,
-                           std::tuple<std::decay_t<First>, std::decay_t<Rest>...>>;
+    using Unpacked = std::conditional_t<
+        hasSpecial, std::tuple<std::decay_t<Rest>...>,
+        std::tuple<std::decay_t<First>, std::decay_t<Rest>...>>;
     static_assert(!(isSpecialArg<std::decay_t<Rest>> || ...),
                   "Only the first handler argument may be a context, yield or "
                   "request");
@@ -169,12 +170,14 @@ class IpmiHandler final : public HandlerBase
   public:
     explicit IpmiHandler(Handler&& handler) :
         handler_(std::forward<Handler>(handler))
-    {}
+    {
+    }
 
   private:
     Handler handler_;
 
-    using Args = boost::callable_traits::args_t<std::remove_reference_t<Handler>>;
+    using Args =
+        boost::callable_traits::args_t<std::remove_reference_t<Handler>>;
     using Split = details::SplitArgs<Args>;
     using Unpacked = typename Split::Unpacked;
     using Result =
@@ -189,21 +192,21 @@ class IpmiHandler final : public HandlerBase
         {
             return errorResponse(request, unpackCc);
         }
-        return details::guardedCall(
-            request, "Handler produced exception",
-            "Handler failed to catch exception", [&]() {
-                Result result = callHandler(request, unpacked);
-                auto response = request->makeResponse();
-                response->cc = std::get<0>(result);
-                auto& payload = std::get<1>(result);
-                if (payload)
-                {
-                    // Pack failures leave the remaining fields out, as
-                    // ipmid does.
-                    response->pack(*payload);
-                }
-                return response;
-            });
+        return details::guardedCall(request, "Handler produced exception",
+                                    "Handler failed to catch exception", [&]() {
+                                        Result result =
+                                            callHandler(request, unpacked);
+                                        auto response = request->makeResponse();
+                                        response->cc = std::get<0>(result);
+                                        auto& payload = std::get<1>(result);
+                                        if (payload)
+                                        {
+                                            // Pack failures leave the remaining
+                                            // fields out, as ipmid does.
+                                            response->pack(*payload);
+                                        }
+                                        return response;
+                                    });
     }
 
     Result callHandler(message::Request::ptr& request, Unpacked& unpacked)
@@ -217,8 +220,8 @@ class IpmiHandler final : public HandlerBase
                     {
                         return handler_(request->ctx, a...);
                     }
-                    else if constexpr (std::is_same_v<First,
-                                                      boost::asio::yield_context>)
+                    else if constexpr (std::is_same_v<
+                                           First, boost::asio::yield_context>)
                     {
                         return handler_(request->ctx->yield, a...);
                     }
@@ -231,8 +234,8 @@ class IpmiHandler final : public HandlerBase
         }
         else
         {
-            return std::apply([&](auto&... a) -> Result { return handler_(a...); },
-                              unpacked);
+            return std::apply(
+                [&](auto&... a) -> Result { return handler_(a...); }, unpacked);
         }
     }
 };
@@ -247,7 +250,8 @@ class IpmiHandler<ipmid_callback_t> final : public HandlerBase
   public:
     explicit IpmiHandler(const ipmid_callback_t& handler, void* ctx = nullptr) :
         handler_(handler), handlerCtx(ctx)
-    {}
+    {
+    }
 
   private:
     ipmid_callback_t handler_;
@@ -281,31 +285,13 @@ inline HandlerBase::ptr makeLegacyHandler(const ipmid_callback_t& handler,
     return std::make_shared<IpmiHandler<ipmid_callback_t>>(handler, ctx);
 }
 
-template <typename Handler>
-inline HandlerBase::ptr makeHandler(Handler&& handler)
-{
-    return std::make_shared<IpmiHandler<Handler>>(std::forward<Handler>(handler));
-}
-
 namespace impl
 {
 
 // Defined by the ipmid executable.
 bool registerHandler(int prio, NetFn netFn, Cmd cmd, Privilege priv,
                      HandlerBase::ptr handler);
-bool registerGroupHandler(int prio, Group group, Cmd cmd, Privilege priv,
-                          HandlerBase::ptr handler);
-bool registerOemHandler(int prio, Iana iana, Cmd cmd, Privilege priv,
-                        HandlerBase::ptr handler);
 
 } // namespace impl
-
-template <typename Handler>
-bool registerHandler(int prio, NetFn netFn, Cmd cmd, Privilege priv,
-                     Handler&& handler)
-{
-    auto h = makeHandler(std::forward<Handler>(handler));
-    return impl::registerHandler(prio, netFn, cmd, priv, h);
-}
 
 } // namespace ipmi

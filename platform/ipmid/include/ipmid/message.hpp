@@ -2,18 +2,16 @@
 // unpacked from and packed into.  Integers are little-endian, as on the wire.
 #pragma once
 
-#include <ipmid/api-types.hpp>
-#include <ipmid/types.hpp>
-#include <phosphor-logging/log.hpp>
-#include <sdbusplus/asio/connection.hpp>
-
-#include <boost/asio/spawn.hpp>
-
 #include <array>
+#include <boost/asio/spawn.hpp>
 #include <cstdint>
 #include <exception>
+#include <ipmid/api-types.hpp>
+#include <ipmid/types.hpp>
 #include <memory>
 #include <optional>
+#include <phosphor-logging/log.hpp>
+#include <sdbusplus/asio/connection.hpp>
 #include <tuple>
 #include <type_traits>
 #include <utility>
@@ -36,10 +34,12 @@ struct Context
             uint8_t lun, Cmd cmd, int channel, int userId, uint32_t sessionId,
             Privilege priv, int rqSA, int hostIdx,
             boost::asio::yield_context& yield) :
-        bus(std::move(bus)), netFn(netFn), lun(lun), cmd(cmd),
-        channel(channel), userId(userId), sessionId(sessionId), priv(priv),
-        group(0), rqSA(rqSA), hostIdx(hostIdx), yield(yield)
-    {}
+        bus(std::move(bus)),
+        netFn(netFn), lun(lun), cmd(cmd), channel(channel), userId(userId),
+        sessionId(sessionId), priv(priv), group(0), rqSA(rqSA),
+        hostIdx(hostIdx), yield(yield)
+    {
+    }
 
     std::shared_ptr<sdbusplus::asio::connection> bus;
     NetFn netFn;
@@ -71,7 +71,9 @@ struct Payload
     Payload(Payload&&) = default;
     Payload& operator=(Payload&&) = default;
 
-    explicit Payload(SecureBuffer&& data) : raw(std::move(data)) {}
+    explicit Payload(SecureBuffer&& data) : raw(std::move(data))
+    {
+    }
 
     ~Payload()
     {
@@ -104,16 +106,6 @@ struct Payload
     }
 
     // Packing
-    template <typename T>
-    void append(const T* begin, const T* end)
-    {
-        static_assert(std::is_same_v<T, uint8_t> || std::is_same_v<T, int8_t> ||
-                          std::is_same_v<T, char>,
-                      "Only byte-sized elements can be appended");
-        raw.insert(raw.end(), reinterpret_cast<const uint8_t*>(begin),
-                   reinterpret_cast<const uint8_t*>(end));
-    }
-
     template <typename... Args>
     int pack(Args&&... args)
     {
@@ -150,19 +142,13 @@ struct Payload
         return raw.size() == rawIndex && !unpackError;
     }
 
-    void reset()
-    {
-        rawIndex = 0;
-        unpackError = false;
-    }
-
     template <typename... Args>
     int unpack(Args&... args)
     {
         int result = 0;
-        ((result == 0 ? (result = UnpackSingle<std::decay_t<Args>>::op(*this,
-                                                                      args))
-                      : 0),
+        ((result == 0
+              ? (result = UnpackSingle<std::decay_t<Args>>::op(*this, args))
+              : 0),
          ...);
         if (result != 0)
         {
@@ -258,23 +244,6 @@ struct UnpackSingle<std::vector<uint8_t>>
     }
 };
 
-template <typename T, std::size_t N>
-struct UnpackSingle<std::array<T, N>>
-{
-    static int op(Payload& p, std::array<T, N>& t)
-    {
-        for (auto& e : t)
-        {
-            if (UnpackSingle<T>::op(p, e) != 0)
-            {
-                t.fill(T{});
-                return 1;
-            }
-        }
-        return 0;
-    }
-};
-
 template <typename... Types>
 struct UnpackSingle<std::tuple<Types...>>
 {
@@ -306,15 +275,6 @@ struct PackSingle
                           "operation");
             return 1;
         }
-    }
-};
-
-template <typename T>
-struct PackSingle<std::optional<T>>
-{
-    static int op(Payload& p, const std::optional<T>& t)
-    {
-        return t ? PackSingle<T>::op(p, *t) : 0;
     }
 };
 
@@ -372,8 +332,10 @@ struct Response
     using ptr = std::shared_ptr<Response>;
 
     Response() = delete;
-    explicit Response(Context::ptr& context) : payload(), ctx(context), cc(ccSuccess)
-    {}
+    explicit Response(Context::ptr& context) :
+        payload(), ctx(context), cc(ccSuccess)
+    {
+    }
 
     template <typename... Args>
     int pack(Args&&... args)
@@ -406,7 +368,8 @@ struct Request
 
     explicit Request(Context::ptr context, SecureBuffer&& d) :
         payload(std::move(d)), ctx(std::move(context))
-    {}
+    {
+    }
 
     template <typename... Args>
     int unpack(Args&&... args)

@@ -3,7 +3,6 @@
 #include <openssl/crypto.h>
 
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <string>
 #include <tuple>
@@ -27,7 +26,8 @@ struct SecureAllocator : public std::allocator<T>
     SecureAllocator() = default;
     template <typename U>
     SecureAllocator(const SecureAllocator<U>&) noexcept
-    {}
+    {
+    }
 
     void deallocate(T* p, std::size_t n)
     {
@@ -46,8 +46,12 @@ class SecureBuffer : public std::vector<uint8_t, SecureAllocator<uint8_t>>
     SecureBuffer(SecureBuffer&&) = default;
     SecureBuffer& operator=(const SecureBuffer&) = default;
     SecureBuffer& operator=(SecureBuffer&&) = default;
-    explicit SecureBuffer(const Base& other) : Base(other) {}
-    explicit SecureBuffer(Base&& other) : Base(std::move(other)) {}
+    explicit SecureBuffer(const Base& other) : Base(other)
+    {
+    }
+    explicit SecureBuffer(Base&& other) : Base(std::move(other))
+    {
+    }
     ~SecureBuffer()
     {
         OPENSSL_cleanse(data(), size());
@@ -57,22 +61,10 @@ class SecureBuffer : public std::vector<uint8_t, SecureAllocator<uint8_t>>
 using Association = std::tuple<std::string, std::string, std::string>;
 using BootProgressCode = std::tuple<std::vector<uint8_t>, std::vector<uint8_t>>;
 
-using Value =
-    std::variant<bool, uint8_t, int16_t, uint16_t, int32_t, uint32_t, int64_t,
-                 uint64_t, double, std::string, std::vector<uint8_t>,
-                 std::vector<uint16_t>, std::vector<uint32_t>,
-                 std::vector<std::string>, std::vector<Association>,
-                 BootProgressCode>;
-
-using PropertyMap = std::map<std::string, Value>;
-
-using DbusObjectPath = std::string;
-using DbusService = std::string;
-using DbusInterface = std::string;
-using DbusProperty = std::string;
-using DbusObjectInfo = std::pair<DbusObjectPath, DbusService>;
-using ObjectTree =
-    std::map<DbusObjectPath, std::map<DbusService, std::vector<DbusInterface>>>;
-using InterfaceList = std::vector<std::string>;
+using Value = std::variant<bool, uint8_t, int16_t, uint16_t, int32_t, uint32_t,
+                           int64_t, uint64_t, double, std::string,
+                           std::vector<uint8_t>, std::vector<uint16_t>,
+                           std::vector<uint32_t>, std::vector<std::string>,
+                           std::vector<Association>, BootProgressCode>;
 
 } // namespace ipmi

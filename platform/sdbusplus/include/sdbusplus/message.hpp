@@ -2,17 +2,15 @@
 // read.
 #pragma once
 
+#include <systemd/sd-bus.h>
+
+#include <chrono>
+#include <cstdint>
 #include <sdbusplus/exception.hpp>
 #include <sdbusplus/message/append.hpp>
 #include <sdbusplus/message/native_types.hpp>
 #include <sdbusplus/message/read.hpp>
 #include <sdbusplus/message/types.hpp>
-
-#include <systemd/sd-bus.h>
-
-#include <chrono>
-#include <cstdint>
-#include <optional>
 #include <tuple>
 #include <type_traits>
 #include <utility>
@@ -22,11 +20,6 @@ namespace sdbusplus
 
 /** Timeouts of blocking calls; zero or none means sd-bus's default. */
 using SdBusDuration = std::chrono::duration<uint64_t, std::micro>;
-
-namespace bus
-{
-struct bus;
-}
 
 namespace message
 {
@@ -98,12 +91,6 @@ class message
         return _msg;
     }
 
-    /** Gives up this handle's reference and returns the raw message. */
-    sd_bus_message* release() noexcept
-    {
-        return std::exchange(_msg, nullptr);
-    }
-
     /** Appends each argument, its D-Bus type following from its C++ type.
      *  Never throws: a value sd-bus refuses makes the message fail when it
      *  is sent. */
@@ -147,76 +134,26 @@ class message
         }
     }
 
-    const char* get_signature() const noexcept
-    {
-        return sd_bus_message_get_signature(_msg, true);
-    }
     const char* get_path() const noexcept
     {
         return sd_bus_message_get_path(_msg);
     }
-    const char* get_interface() const noexcept
-    {
-        return sd_bus_message_get_interface(_msg);
-    }
     const char* get_member() const noexcept
     {
         return sd_bus_message_get_member(_msg);
-    }
-    const char* get_destination() const noexcept
-    {
-        return sd_bus_message_get_destination(_msg);
-    }
-    const char* get_sender() const noexcept
-    {
-        return sd_bus_message_get_sender(_msg);
-    }
-
-    /** One of SD_BUS_MESSAGE_METHOD_CALL, _METHOD_RETURN, _METHOD_ERROR,
-     *  _SIGNAL. */
-    uint8_t get_type() const;
-    uint64_t get_cookie() const;
-    uint64_t get_reply_cookie() const;
-
-    bool is_method_error() const noexcept
-    {
-        return sd_bus_message_is_method_error(_msg, nullptr) > 0;
     }
     /** The errno an error reply maps to; 0 for anything else. */
     int get_errno() const noexcept
     {
         return sd_bus_message_get_errno(_msg);
     }
-    const sd_bus_error* get_error() const noexcept
-    {
-        return sd_bus_message_get_error(_msg);
-    }
-    bool is_method_call(const char* interface, const char* method) const
-    {
-        return sd_bus_message_is_method_call(_msg, interface, method) > 0;
-    }
-    bool is_signal(const char* interface, const char* member) const
-    {
-        return sd_bus_message_is_signal(_msg, interface, member) > 0;
-    }
 
-    /** Replies to this method call: build with these, send with
+    /** The reply to this method call: fill it, send it with
      *  method_return(). */
     message new_method_return();
-    message new_method_error(const exception::exception& e);
-    message new_method_errno(int error, const sd_bus_error* e = nullptr);
 
     /** Sends this message (a reply built above) on its bus. */
     void method_return();
-    /** Sends this message (a signal) on its bus. */
-    void signal_send();
-
-    /** Calls this method on its bus and waits for the reply; throws
-     *  SdBusError for an error reply or a timeout. */
-    message call(std::optional<SdBusDuration> timeout = std::nullopt);
-
-    /** The bus this message belongs to (include sdbusplus/bus.hpp). */
-    bus::bus get_bus() const;
 
   private:
     sd_bus_message* _msg = nullptr;
@@ -236,5 +173,3 @@ class message
 using message_t = message::message;
 
 } // namespace sdbusplus
-
-#include <sdbusplus/bus.hpp>

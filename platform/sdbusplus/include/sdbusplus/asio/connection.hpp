@@ -4,9 +4,7 @@
 // asynchronously with a callback or from a coroutine.
 #pragma once
 
-#include <sdbusplus/bus.hpp>
-#include <sdbusplus/exception.hpp>
-#include <sdbusplus/message.hpp>
+#include <systemd/sd-bus.h>
 
 #include <boost/asio/async_result.hpp>
 #include <boost/asio/io_context.hpp>
@@ -16,13 +14,13 @@
 #include <boost/asio/steady_timer.hpp>
 #include <boost/callable_traits.hpp>
 #include <boost/system/error_code.hpp>
-
-#include <systemd/sd-bus.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <exception>
 #include <memory>
+#include <sdbusplus/bus.hpp>
+#include <sdbusplus/exception.hpp>
+#include <sdbusplus/message.hpp>
 #include <string>
 #include <tuple>
 #include <type_traits>
@@ -69,8 +67,7 @@ struct reply_handler_traits
                        boost::system::error_code>,
         "the first parameter of a reply handler must be an error code");
 
-    static constexpr bool takes_message = []
-    {
+    static constexpr bool takes_message = [] {
         if constexpr (arity > 1)
         {
             return std::is_same_v<std::decay_t<std::tuple_element_t<1, params>>,
@@ -155,8 +152,6 @@ class connection : public sdbusplus::bus_t
   public:
     explicit connection(boost::asio::io_context& io,
                         sdbusplus::bus_t&& bus = sdbusplus::bus::new_default());
-    /** Takes a reference of its own on `bus`. */
-    connection(boost::asio::io_context& io, sd_bus* bus);
 
     connection(const connection&) = delete;
     connection& operator=(const connection&) = delete;
@@ -184,20 +179,19 @@ class connection : public sdbusplus::bus_t
                                   holder.get(), timeout);
         if (r < 0)
         {
-            boost::asio::post(io_,
-                              [h = std::move(holder), r]() mutable
-                              {
-                                  message_t none;
-                                  boost::system::error_code ec(
-                                      -r, boost::system::system_category());
-                                  (*h)(ec, none);
-                              });
+            boost::asio::post(io_, [h = std::move(holder), r]() mutable {
+                message_t none;
+                boost::system::error_code ec(-r,
+                                             boost::system::system_category());
+                (*h)(ec, none);
+            });
             return;
         }
         // The bus keeps the pending call; it deletes the callback after
-        // calling it, or when the connection goes away first.
+        // calling it, or when the connection goes away first, so the holder
+        // lets go of it.
         sd_bus_slot_set_destroy_callback(slot, &details::destroy_callback<C>);
-        holder.release();
+        static_cast<void>(holder.release());
         sd_bus_slot_set_floating(slot, 1);
         sd_bus_slot_unref(slot);
         arm();
@@ -212,13 +206,13 @@ class connection : public sdbusplus::bus_t
         return boost::asio::async_initiate<boost::asio::yield_context,
                                            void(boost::system::error_code,
                                                 message_t)>(
-            [this, &m, timeout](auto handler)
-            {
+            [this, &m, timeout](auto handler) {
                 async_send(
                     m,
                     [handler = std::move(handler)](boost::system::error_code ec,
-                                                   message_t& reply) mutable
-                    { std::move(handler)(ec, reply); },
+                                                   message_t& reply) mutable {
+                        std::move(handler)(ec, reply);
+                    },
                     timeout);
             },
             yield);
@@ -257,8 +251,9 @@ class connection : public sdbusplus::bus_t
         async_send(
             m,
             [h = H(std::forward<MessageHandler>(handler))](
-                boost::system::error_code ec, message_t& reply) mutable
-            { details::invoke_reply_handler(h, ec, reply); },
+                boost::system::error_code ec, message_t& reply) mutable {
+                details::invoke_reply_handler(h, ec, reply);
+            },
             timeout);
     }
 
@@ -279,11 +274,12 @@ class connection : public sdbusplus::bus_t
      *  reply maps to; otherwise the error reply's body is read as the
      *  result, and when that fails `ec` becomes invalid_argument. */
     template <typename... RetTypes, typename... InputArgs>
-    auto
-    yield_method_call(boost::asio::yield_context yield,
-                      boost::system::error_code& ec, const std::string& service,
-                      const std::string& objpath, const std::string& interf,
-                      const std::string& method, const InputArgs&... a)
+    auto yield_method_call(boost::asio::yield_context yield,
+                           boost::system::error_code& ec,
+                           const std::string& service,
+                           const std::string& objpath,
+                           const std::string& interf, const std::string& method,
+                           const InputArgs&... a)
     {
         using Result =
             decltype(std::declval<message_t&>().unpack<RetTypes...>());
@@ -325,14 +321,6 @@ class connection : public sdbusplus::bus_t
                 return Result{};
             }
         }
-    }
-
-    /** Hands a reply to a handler as async_method_call does. */
-    template <typename Handler>
-    static void unpack(const boost::system::error_code& ec, message_t& m,
-                       Handler&& handler)
-    {
-        details::invoke_reply_handler(handler, ec, m);
     }
 
   private:

@@ -3,11 +3,10 @@
 // say) leaves the message in an error state, and sending it then fails.
 #pragma once
 
-#include <sdbusplus/message/types.hpp>
-
 #include <systemd/sd-bus.h>
 
 #include <cstring>
+#include <sdbusplus/message/types.hpp>
 #include <string>
 #include <string_view>
 #include <tuple>
@@ -100,15 +99,6 @@ void append_single(sd_bus_message* m, const T& value)
     {
         sd_bus_message_append_basic(m, 'o', value.str.c_str());
     }
-    else if constexpr (std::is_same_v<D, signature>)
-    {
-        sd_bus_message_append_basic(m, 'g', value.str.c_str());
-    }
-    else if constexpr (std::is_same_v<D, unix_fd>)
-    {
-        int fd = value.fd;
-        sd_bus_message_append_basic(m, 'h', &fd);
-    }
     else if constexpr (is_trivial_array<D>::value)
     {
         using E = typename D::value_type;
@@ -153,8 +143,7 @@ template <typename... T>
 void append_compound(sd_bus_message* m, const std::variant<T...>& value)
 {
     std::visit(
-        [m](const auto& held)
-        {
+        [m](const auto& held) {
             using H = downcast_t<decltype(held)>;
             // An empty alternative has no D-Bus value to carry.
             if constexpr (!std::is_same_v<H, std::monostate>)

@@ -3,12 +3,11 @@
 // where one was expected.
 #pragma once
 
-#include <sdbusplus/exception.hpp>
-#include <sdbusplus/message/types.hpp>
-
 #include <systemd/sd-bus.h>
 
 #include <cerrno>
+#include <sdbusplus/exception.hpp>
+#include <sdbusplus/message/types.hpp>
 #include <string>
 #include <tuple>
 #include <type_traits>
@@ -133,18 +132,6 @@ void read_single(sd_bus_message* m, T& value)
         const char* s = nullptr;
         read_basic(m, 'o', &s, "sd_bus_message_read_basic object_path");
         value.str = s;
-    }
-    else if constexpr (std::is_same_v<D, signature>)
-    {
-        const char* s = nullptr;
-        read_basic(m, 'g', &s, "sd_bus_message_read_basic signature");
-        value.str = s;
-    }
-    else if constexpr (std::is_same_v<D, unix_fd>)
-    {
-        int fd = -1;
-        read_basic(m, 'h', &fd, "sd_bus_message_read_basic unix_fd");
-        value.fd = fd;
     }
     else if constexpr (types::details::is_string_like_v<D>)
     {

@@ -3,12 +3,11 @@
 // plain structs) fail to compile rather than guess.
 #pragma once
 
-#include <sdbusplus/message/native_types.hpp>
-
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
+#include <sdbusplus/message/native_types.hpp>
 #include <string>
 #include <string_view>
 #include <tuple>
@@ -33,8 +32,7 @@ constexpr auto concat(const std::array<char, N>&... parts)
 {
     std::array<char, (N + ... + 0)> out{};
     std::size_t pos = 0;
-    auto add = [&out, &pos](const auto& part)
-    {
+    auto add = [&out, &pos](const auto& part) {
         for (char c : part)
         {
             out[pos++] = c;
@@ -104,8 +102,6 @@ SDBUSPLUS_BASIC_TYPE_ID(char*, 's');
 SDBUSPLUS_BASIC_TYPE_ID(std::string, 's');
 SDBUSPLUS_BASIC_TYPE_ID(std::string_view, 's');
 SDBUSPLUS_BASIC_TYPE_ID(object_path, 'o');
-SDBUSPLUS_BASIC_TYPE_ID(signature, 'g');
-SDBUSPLUS_BASIC_TYPE_ID(unix_fd, 'h');
 
 #undef SDBUSPLUS_BASIC_TYPE_ID
 
@@ -157,13 +153,6 @@ template <typename... Args>
 constexpr auto type_id_nonull()
 {
     return details::concat(details::type_id_of<Args>()...);
-}
-
-/** The signature of Args, one after the other, null-terminated. */
-template <typename... Args>
-constexpr auto type_id()
-{
-    return details::signature_of<Args...>::value;
 }
 
 /** The signature of Args as a C string with static lifetime. */
