@@ -285,6 +285,13 @@ inline HandlerBase::ptr makeLegacyHandler(const ipmid_callback_t& handler,
     return std::make_shared<IpmiHandler<ipmid_callback_t>>(handler, ctx);
 }
 
+template <typename Handler>
+inline HandlerBase::ptr makeHandler(Handler&& handler)
+{
+    return std::make_shared<IpmiHandler<Handler>>(
+        std::forward<Handler>(handler));
+}
+
 namespace impl
 {
 
@@ -293,5 +300,13 @@ bool registerHandler(int prio, NetFn netFn, Cmd cmd, Privilege priv,
                      HandlerBase::ptr handler);
 
 } // namespace impl
+
+template <typename Handler>
+bool registerHandler(int prio, NetFn netFn, Cmd cmd, Privilege priv,
+                     Handler&& handler)
+{
+    auto h = makeHandler(std::forward<Handler>(handler));
+    return impl::registerHandler(prio, netFn, cmd, priv, h);
+}
 
 } // namespace ipmi
