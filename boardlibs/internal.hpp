@@ -3,10 +3,10 @@
 // paths in a scratch directory.
 #pragma once
 
-#include "revstore.h"
-
 #include <cerrno>
 #include <cstdint>
+
+#include "revstore.h"
 
 struct i2c_rdwr_ioctl_data;
 

@@ -1,12 +1,13 @@
 // boardpilot: runs once at boot, identifies the board by its chassis ID and
 // runs the platform's start-up commands.
 #include "platform.hpp"
-#include "romcell.h"
 
 #include <cstdlib>
 #include <exception>
 #include <fstream>
 #include <iostream>
+
+#include "romcell.h"
 
 #ifndef BOARDPILOT_CONFIG
 #define BOARDPILOT_CONFIG "/usr/share/platform-control/config.json"
@@ -22,10 +23,11 @@ int main()
     try
     {
         std::ifstream config(BOARDPILOT_CONFIG);
-        boardpilot::runPlatformCommands(config, key, [](const std::string& cmd) {
-            // The command's own status is not ours to judge.
-            [[maybe_unused]] int status = std::system(cmd.c_str());
-        });
+        boardpilot::runPlatformCommands(
+            config, key, [](const std::string& cmd) {
+                // The command's own status is not ours to judge.
+                [[maybe_unused]] int status = std::system(cmd.c_str());
+            });
     }
     catch (const std::exception& e)
     {

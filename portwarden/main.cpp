@@ -4,16 +4,12 @@
 // started are not looked up.
 #include "ssh_mon.hpp"
 
-#include <sdbusplus/asio/connection.hpp>
-#include <sdbusplus/bus/match.hpp>
+#include <unistd.h>
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/signal_set.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/system/system_error.hpp>
-
-#include <unistd.h>
-
 #include <csignal>
 #include <cstdlib>
 #include <exception>
@@ -21,6 +17,8 @@
 #include <iostream>
 #include <memory>
 #include <optional>
+#include <sdbusplus/asio/connection.hpp>
+#include <sdbusplus/bus/match.hpp>
 #include <string>
 
 namespace
@@ -74,13 +72,14 @@ void run()
         *conn,
         "type='signal',interface='org.freedesktop.DBus.ObjectManager',"
         "member='InterfacesAdded'",
-        [&io, conn, &monitors](sdbusplus::message_t& msg)
-        { portwarden::onInterfacesAdded(msg, io, conn, monitors); });
+        [&io, conn, &monitors](sdbusplus::message_t& msg) {
+            portwarden::onInterfacesAdded(msg, io, conn, monitors);
+        });
 
     // Stopped by the service manager: leave the loop and exit cleanly.
     boost::asio::signal_set stop(io, SIGTERM, SIGINT);
-    stop.async_wait([&io](const boost::system::error_code&, int)
-                    { io.stop(); });
+    stop.async_wait(
+        [&io](const boost::system::error_code&, int) { io.stop(); });
 
     io.run();
 }

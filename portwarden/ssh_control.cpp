@@ -1,7 +1,6 @@
 #include "ssh_control.hpp"
 
 #include <sdbusplus/bus/match.hpp>
-
 #include <stdexcept>
 
 namespace portwarden

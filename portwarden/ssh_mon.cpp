@@ -1,14 +1,12 @@
 #include "ssh_mon.hpp"
 
-#include "keyshelf.h"
 #include "ssh_control.hpp"
-
-#include <boost/asio/steady_timer.hpp>
 
 #include <sys/wait.h>
 
 #include <algorithm>
 #include <array>
+#include <boost/asio/steady_timer.hpp>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -17,6 +15,8 @@
 #include <iostream>
 #include <stdexcept>
 #include <variant>
+
+#include "keyshelf.h"
 
 namespace portwarden
 {
@@ -157,8 +157,9 @@ void onInterfacesAdded(sdbusplus::message_t& msg, boost::asio::io_context& io,
     // `monitors` belongs to main and outlives the event loop.
     auto timer = std::make_shared<boost::asio::steady_timer>(io, settleTime);
     timer->async_wait([timer, path = path.str, conn,
-                       &monitors](const boost::system::error_code& ec)
-                      { handleNewInterface(ec, path, conn, monitors); });
+                       &monitors](const boost::system::error_code& ec) {
+        handleNewInterface(ec, path, conn, monitors);
+    });
 }
 
 void handleNewInterface(
@@ -187,9 +188,9 @@ void handleNewInterface(
         pushSsh(*conn, path, allowed);
         // A repeated announcement (the network service restarted, say)
         // re-applies the setting above but keeps the one watch.
-        bool watched = std::any_of(monitors.begin(), monitors.end(),
-                                   [&name](const auto& mon)
-                                   { return mon->interfaceName() == name; });
+        bool watched = std::any_of(
+            monitors.begin(), monitors.end(),
+            [&name](const auto& mon) { return mon->interfaceName() == name; });
         if (!watched)
         {
             monitors.push_back(std::make_unique<SshMon>(name, conn));

@@ -4,14 +4,12 @@
 // packet filter rule and the stored setting.
 #pragma once
 
+#include <boost/asio/io_context.hpp>
+#include <boost/system/error_code.hpp>
+#include <memory>
 #include <sdbusplus/asio/connection.hpp>
 #include <sdbusplus/bus/match.hpp>
 #include <sdbusplus/message.hpp>
-
-#include <boost/asio/io_context.hpp>
-#include <boost/system/error_code.hpp>
-
-#include <memory>
 #include <string>
 #include <vector>
 

@@ -4,17 +4,15 @@
 #include "mockbus.hpp"
 #include "sandbox.hpp"
 
-#include <sdbusplus/asio/connection.hpp>
-#include <sdbusplus/exception.hpp>
-
 #include <boost/asio/detached.hpp>
 #include <boost/asio/spawn.hpp>
+#include <functional>
+#include <sdbusplus/asio/connection.hpp>
+#include <sdbusplus/exception.hpp>
+#include <variant>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-
-#include <functional>
-#include <variant>
 
 namespace mockbus = kestrel::test::mockbus;
 using namespace kestrel::dbus;
@@ -32,7 +30,8 @@ class DbusOpsTest : public testing::Test
   protected:
     void SetUp() override
     {
-        for (auto service : {mockbus::systemd, mockbus::led, mockbus::stateHost})
+        for (auto service :
+             {mockbus::systemd, mockbus::led, mockbus::stateHost})
         {
             mockbus::reset(service);
         }
@@ -111,11 +110,13 @@ TEST_F(DbusOpsTest, FailuresCarryTheNameOfTheFailingStep)
     EXPECT_THAT(sdBusErrorOf([] { startStopUnit("not a path", "Start"); }),
                 StartsWith("sd_bus_message_new_method_call"));
     EXPECT_THAT(sdBusErrorOf([] {
-                    startStopUnit("/org/freedesktop/systemd1/unit/nothing", "Start");
+                    startStopUnit("/org/freedesktop/systemd1/unit/nothing",
+                                  "Start");
                 }),
                 StartsWith("sd_bus_call noreply: "));
     EXPECT_THAT(sdBusErrorOf([] {
-                    getUnitActiveState("/org/freedesktop/systemd1/unit/nothing");
+                    getUnitActiveState(
+                        "/org/freedesktop/systemd1/unit/nothing");
                 }),
                 StartsWith("sd_bus_call: "));
     // The typed Set of the LED manager refuses a string for a boolean.
@@ -140,9 +141,8 @@ TEST_F(DbusOpsTest, LedGroupsAreWrittenAndReadAsBooleans)
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(calls[0].path, ledSystemFault);
     EXPECT_EQ(calls[0].method, "Set");
-    EXPECT_THAT(calls[0].args,
-                ElementsAre("s:xyz.openbmc_project.Led.Group", "s:Asserted",
-                            "b:true"));
+    EXPECT_THAT(calls[0].args, ElementsAre("s:xyz.openbmc_project.Led.Group",
+                                           "s:Asserted", "b:true"));
 }
 
 TEST_F(DbusOpsTest, NonBooleanLedValueIsABadVariantAccess)
@@ -166,16 +166,16 @@ TEST_F(DbusOpsTest, NonBooleanLedValueIsABadVariantAccess)
 
 TEST_F(DbusOpsTest, StringPropertiesAndMethodArgumentsGoOutAsGiven)
 {
-    setPropertyNoReply("xyz.openbmc_project.State.Host",
-                       "/xyz/openbmc_project/state/host0",
-                       "xyz.openbmc_project.State.Boot.Progress", "BootProgress",
-                       std::string("xyz.openbmc_project.State.Boot.Progress."
-                                   "ProgressStages.OSStart"));
-    EXPECT_EQ(mockbus::getProperty(mockbus::stateHost,
-                                   "/xyz/openbmc_project/state/host0",
-                                   "xyz.openbmc_project.State.Boot.Progress",
-                                   "BootProgress"),
-              "s:xyz.openbmc_project.State.Boot.Progress.ProgressStages.OSStart");
+    setPropertyNoReply(
+        "xyz.openbmc_project.State.Host", "/xyz/openbmc_project/state/host0",
+        "xyz.openbmc_project.State.Boot.Progress", "BootProgress",
+        std::string("xyz.openbmc_project.State.Boot.Progress."
+                    "ProgressStages.OSStart"));
+    EXPECT_EQ(
+        mockbus::getProperty(
+            mockbus::stateHost, "/xyz/openbmc_project/state/host0",
+            "xyz.openbmc_project.State.Boot.Progress", "BootProgress"),
+        "s:xyz.openbmc_project.State.Boot.Progress.ProgressStages.OSStart");
 
     callMethodNoReply(systemdService, systemdObject, systemdManager,
                       "RestartUnit", std::string(pidControl), "replace");
@@ -224,7 +224,8 @@ TEST_F(DbusOpsTest, SystemdManagerMethodsAndTheirFailureLines)
         ec = ipmi::performSystemdMethod(ctx, "nothing.service", "StartUnit");
         std::string out = testing::internal::GetCapturedStdout();
         EXPECT_TRUE(ec);
-        EXPECT_EQ(out, "Failed to perform systemd method: " + ec.message() + "\n");
+        EXPECT_EQ(out,
+                  "Failed to perform systemd method: " + ec.message() + "\n");
 
         EXPECT_FALSE(ipmi::performSystemdDaemonReload(ctx));
     });
@@ -239,8 +240,8 @@ TEST_F(DbusOpsTest, SystemdManagerMethodsAndTheirFailureLines)
     EXPECT_THAT(calls[2].args, testing::IsEmpty());
 
     mockbus::failMethod(mockbus::systemd, systemdObject, systemdManager,
-                        "Reload", "", "", "org.freedesktop.DBus.Error.AccessDenied",
-                        "not now");
+                        "Reload", "", "",
+                        "org.freedesktop.DBus.Error.AccessDenied", "not now");
     inContext([](ipmi::Context::ptr ctx) {
         testing::internal::CaptureStderr();
         auto ec = ipmi::performSystemdDaemonReload(ctx);

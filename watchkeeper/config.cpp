@@ -1,12 +1,11 @@
 #include "config.hpp"
 
-#include <nlohmann/json.hpp>
-#include <sdbusplus/bus/match.hpp>
-
 #include <systemd/sd-bus.h>
 
 #include <cmath>
 #include <limits>
+#include <nlohmann/json.hpp>
+#include <sdbusplus/bus/match.hpp>
 #include <stdexcept>
 
 namespace property_mon

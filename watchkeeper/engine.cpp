@@ -20,17 +20,17 @@ void applyFault(const FaultUpdate& u, State& s)
     uint8_t* mask = nullptr;
     switch (u.kind)
     {
-    case FaultKind::fanFail:
-        mask = &s.fanFailMask;
-        break;
-    case FaultKind::thermalHot:
-        mask = &s.thermalHotMask;
-        break;
-    case FaultKind::memMultiBitError:
-    case FaultKind::other:
-        // Memory errors have no mask of their own; they only cause the
-        // LED write below.
-        return;
+        case FaultKind::fanFail:
+            mask = &s.fanFailMask;
+            break;
+        case FaultKind::thermalHot:
+            mask = &s.thermalHotMask;
+            break;
+        case FaultKind::memMultiBitError:
+        case FaultKind::other:
+            // Memory errors have no mask of their own; they only cause the
+            // LED write below.
+            return;
     }
     if (u.assert)
     {

@@ -2,15 +2,13 @@
 // masks and shell commands, as /usr/share/property-monitor/config.json says.
 #include "watchkeeper.hpp"
 
-#include <sdbusplus/asio/connection.hpp>
-
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/signal_set.hpp>
-
 #include <csignal>
 #include <cstdlib>
 #include <exception>
 #include <iostream>
+#include <sdbusplus/asio/connection.hpp>
 
 #ifndef WATCHKEEPER_CONFIG
 #define WATCHKEEPER_CONFIG "/usr/share/property-monitor/config.json"
@@ -29,8 +27,8 @@ int main()
         // A stop request ends the loop, so the watches are removed on the
         // way out.
         boost::asio::signal_set stop(io, SIGTERM, SIGINT);
-        stop.async_wait([&io](const boost::system::error_code&, int)
-                        { io.stop(); });
+        stop.async_wait(
+            [&io](const boost::system::error_code&, int) { io.stop(); });
         io.run();
     }
     catch (const std::exception& e)

@@ -1,12 +1,11 @@
 #include "watchkeeper.hpp"
 
-#include <phosphor-logging/log.hpp>
-
 #include <cerrno>
 #include <cstdlib>
 #include <exception>
 #include <fstream>
 #include <map>
+#include <phosphor-logging/log.hpp>
 #include <utility>
 
 namespace property_mon
@@ -42,8 +41,7 @@ void logBadSignal(const char* path, const char* interface,
 void BusActuator::setLedAsserted(const std::string& path, bool asserted)
 {
     conn.async_method_call(
-        [](const boost::system::error_code& ec)
-        {
+        [](const boost::system::error_code& ec) {
             if (ec)
             {
                 log<level::ERR>("Failed to set LED state",
@@ -103,14 +101,14 @@ WatchKeeper::WatchKeeper(sdbusplus::bus_t& bus, Actuator& actuator,
     matches.reserve(rules.size());
     matches.emplace_back(
         bus.get(), rules[0],
-        [this, hostState = std::move(config.hostState)](sdbusplus::message_t& m)
-        { onHostStateChanged(m, hostState); });
+        [this, hostState = std::move(config.hostState)](
+            sdbusplus::message_t& m) { onHostStateChanged(m, hostState); });
     for (std::size_t i = 0; i < config.watches.size(); ++i)
     {
-        matches.emplace_back(bus.get(), rules[i + 1],
-                             [this, watch = std::move(config.watches[i])](
-                                 sdbusplus::message_t& m)
-                             { onPropertiesChanged(m, watch); });
+        matches.emplace_back(
+            bus.get(), rules[i + 1],
+            [this, watch = std::move(config.watches[i])](
+                sdbusplus::message_t& m) { onPropertiesChanged(m, watch); });
     }
     confirmMatches(bus);
 }
@@ -223,11 +221,13 @@ void WatchKeeper::carryOut(const Plan& plan, const char* path,
 void readInitialHostState(sdbusplus::asio::connection& conn,
                           WatchKeeper& keeper)
 {
-    conn.async_method_call([&keeper](const boost::system::error_code& ec,
-                                     const std::variant<std::string>& state)
-                           { keeper.onInitialHostState(ec, state); },
-                           hostStateService, hostStatePath, propertiesInterface,
-                           "Get", hostStateInterface, "CurrentHostState");
+    conn.async_method_call(
+        [&keeper](const boost::system::error_code& ec,
+                  const std::variant<std::string>& state) {
+            keeper.onInitialHostState(ec, state);
+        },
+        hostStateService, hostStatePath, propertiesInterface, "Get",
+        hostStateInterface, "CurrentHostState");
 }
 
 } // namespace property_mon

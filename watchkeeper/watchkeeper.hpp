@@ -7,17 +7,15 @@
 #include "config.hpp"
 #include "engine.hpp"
 
-#include <sdbusplus/asio/connection.hpp>
-#include <sdbusplus/bus.hpp>
-#include <sdbusplus/message.hpp>
-
-#include <boost/system/error_code.hpp>
-
 #include <systemd/sd-bus.h>
 
+#include <boost/system/error_code.hpp>
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <sdbusplus/asio/connection.hpp>
+#include <sdbusplus/bus.hpp>
+#include <sdbusplus/message.hpp>
 #include <string>
 #include <variant>
 #include <vector>

@@ -1,8 +1,6 @@
 // A private directory under /tmp for one test, removed afterwards.
 #pragma once
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -11,6 +9,8 @@
 #include <iterator>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 class ScratchDir : public ::testing::Test
 {

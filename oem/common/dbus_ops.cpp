@@ -1,9 +1,8 @@
 #include "dbus_ops.hpp"
 
+#include <iostream>
 #include <sdbusplus/asio/connection.hpp>
 #include <sdbusplus/message.hpp>
-
-#include <iostream>
 
 namespace kestrel::dbus
 {
@@ -59,12 +58,10 @@ bool getLedGroupAsserted(const std::string& groupPath)
     return getProperty<bool>(ledService, groupPath, ledInterface, "Asserted");
 }
 
-boost::system::error_code getDbusProperty(ipmi::Context::ptr ctx,
-                                          const std::string& service,
-                                          const std::string& path,
-                                          const std::string& interface,
-                                          const std::string& property,
-                                          bool& value)
+boost::system::error_code
+    getDbusProperty(ipmi::Context::ptr ctx, const std::string& service,
+                    const std::string& path, const std::string& interface,
+                    const std::string& property, bool& value)
 {
     boost::system::error_code ec;
     auto reply =
@@ -115,8 +112,8 @@ boost::system::error_code
                                 systemdManager, "Reload");
     if (ec)
     {
-        std::cerr << "Failed to perform systemd daemon-reload: "
-                  << ec.message() << std::endl;
+        std::cerr << "Failed to perform systemd daemon-reload: " << ec.message()
+                  << std::endl;
     }
     return ec;
 }

@@ -13,12 +13,10 @@
 #include "dbus_names.hpp"
 #include "kestrel.hpp"
 
-#include <ipmid/api.hpp>
-#include <sdbusplus/bus.hpp>
-
 #include <boost/system/error_code.hpp>
-
+#include <ipmid/api.hpp>
 #include <memory>
+#include <sdbusplus/bus.hpp>
 #include <string>
 #include <variant>
 
@@ -65,12 +63,10 @@ bool getLedGroupAsserted(const std::string& groupPath);
 /** Reads a boolean property.  On success the error code is clear and `value`
  *  is set; a D-Bus failure returns its error; a reply that holds no boolean
  *  returns invalid_argument.  `value` changes only on success. */
-boost::system::error_code getDbusProperty(ipmi::Context::ptr ctx,
-                                          const std::string& service,
-                                          const std::string& path,
-                                          const std::string& interface,
-                                          const std::string& property,
-                                          bool& value);
+boost::system::error_code
+    getDbusProperty(ipmi::Context::ptr ctx, const std::string& service,
+                    const std::string& path, const std::string& interface,
+                    const std::string& property, bool& value);
 
 } // namespace kestrel::dbus
 

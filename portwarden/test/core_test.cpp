@@ -2,13 +2,13 @@
 // filter's INPUT chain, and the reading of PropertiesChanged.
 #include "ssh_control.hpp"
 
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
 #include <map>
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 
 using namespace portwarden;
 using testing::ElementsAre;
@@ -28,8 +28,7 @@ struct FakeFilter
 
     RunCommand runner()
     {
-        return [this](const std::string& command)
-        {
+        return [this](const std::string& command) {
             ++commands;
             // "iptables -w 5 -X INPUT -i NAME ..."
             char op = command[15];

@@ -1,9 +1,8 @@
 // A provider for the host's own tests: registers handlers that exercise the
 // dispatcher's rules, and reports its loading to the test executable.
-#include <ipmid/api.hpp>
-
 #include <array>
 #include <cstring>
+#include <ipmid/api.hpp>
 #include <stdexcept>
 #include <vector>
 
@@ -52,8 +51,8 @@ ipmi_ret_t errorKeepsLength(ipmi_netfn_t, ipmi_cmd_t, ipmi_request_t,
     return ipmi::ccParmOutOfRange;
 }
 
-ipmi_ret_t whoAmI(ipmi_netfn_t, ipmi_cmd_t, ipmi_request_t,
-                  ipmi_response_t rsp, ipmi_data_len_t len, ipmi_context_t)
+ipmi_ret_t whoAmI(ipmi_netfn_t, ipmi_cmd_t, ipmi_request_t, ipmi_response_t rsp,
+                  ipmi_data_len_t len, ipmi_context_t)
 {
     static_cast<uint8_t*>(rsp)[0] = PROBE_NAME[0];
     *len = 1;
@@ -61,16 +60,18 @@ ipmi_ret_t whoAmI(ipmi_netfn_t, ipmi_cmd_t, ipmi_request_t,
 }
 
 ipmi::RspType<uint8_t, std::vector<uint8_t>>
-    typedMix(ipmi::Context::ptr ctx, uint8_t first, std::optional<uint8_t> second)
+    typedMix(ipmi::Context::ptr ctx, uint8_t first,
+             std::optional<uint8_t> second)
 {
     std::vector<uint8_t> tail{ctx->cmd, static_cast<uint8_t>(ctx->priv)};
-    return ipmi::responseSuccess(static_cast<uint8_t>(first + second.value_or(0)),
-                                 tail);
+    return ipmi::responseSuccess(
+        static_cast<uint8_t>(first + second.value_or(0)), tail);
 }
 
 ipmi::RspType<std::array<uint8_t, 8>> typedNoArgs(ipmi::Context::ptr)
 {
-    return ipmi::responseSuccess(std::array<uint8_t, 8>{1, 2, 3, 4, 5, 6, 7, 8});
+    return ipmi::responseSuccess(
+        std::array<uint8_t, 8>{1, 2, 3, 4, 5, 6, 7, 8});
 }
 
 ipmi::RspType<> typedThrows(ipmi::Context::ptr&, std::vector<uint8_t> data)
@@ -91,9 +92,9 @@ template <typename H>
 void typed(ipmi::Cmd cmd, H handler, int prio = 10,
            ipmi::Privilege priv = ipmi::Privilege::Admin)
 {
-    ipmi::impl::registerHandler(prio, netFnProbe, cmd, priv,
-                                std::make_shared<ipmi::IpmiHandler<H>>(
-                                    std::move(handler)));
+    ipmi::impl::registerHandler(
+        prio, netFnProbe, cmd, priv,
+        std::make_shared<ipmi::IpmiHandler<H>>(std::move(handler)));
 }
 
 } // namespace

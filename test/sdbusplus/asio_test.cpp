@@ -234,8 +234,29 @@ TEST_F(AsioTest, YieldCallsLetOtherWorkRun)
                            "fast 0", "slow " + std::to_string(ETIMEDOUT)));
 }
 
-TEST_F(AsioTest, MatchesRunFromTheContextAfterAsyncAndBlockingCalls)
+TEST_F(AsioTest, MatchesRunFromTheContext)
 {
+    namespace rules = sdbusplus::bus::match::rules;
+    std::vector<std::string> seen;
+    sdbusplus::bus::match_t match(*conn,
+                                  rules::type::signal() +
+                                      rules::interface(peerInterface) +
+                                      rules::member(kestrel::test::peerSignal),
+                                  [&seen](sdbusplus::message_t& m) {
+                                      seen.push_back(m.unpack<std::string>());
+                                  });
+    conn->async_method_call([](error_code) {}, peerName, peerPath,
+                            peerInterface, "PingThenEcho",
+                            std::string("async"));
+    ASSERT_TRUE(runUntil([&seen] { return !seen.empty(); }));
+    EXPECT_EQ(seen, std::vector<std::string>{"async"});
+}
+
+TEST_F(AsioTest, SignalsArrivingDuringABlockingCallAreNotStranded)
+{
+    // A blocking call made outside the bus's own processing (here from a
+    // posted handler, as a legacy IPMI handler runs) reads the signal that
+    // precedes its reply into sd-bus's queue; the match must still run.
     namespace rules = sdbusplus::bus::match::rules;
     std::vector<std::string> seen;
     sdbusplus::bus::match_t match(
@@ -243,15 +264,6 @@ TEST_F(AsioTest, MatchesRunFromTheContextAfterAsyncAndBlockingCalls)
         [&seen](sdbusplus::message_t& m) {
             seen.push_back(m.unpack<std::string>());
         });
-
-    conn->async_method_call([](error_code) {}, peerName, peerPath,
-                            peerInterface, "PingThenEcho",
-                            std::string("async"));
-    ASSERT_TRUE(runUntil([&seen] { return !seen.empty(); }));
-
-    // A blocking call made outside the bus's own processing (here from a
-    // posted handler, as a legacy IPMI handler runs) reads the signal that
-    // precedes its reply into sd-bus's queue; the match must still run.
     bool called = false;
     boost::asio::post(io, [this, &called] {
         auto m = conn->new_method_call(peerName, peerPath, peerInterface,
@@ -260,8 +272,8 @@ TEST_F(AsioTest, MatchesRunFromTheContextAfterAsyncAndBlockingCalls)
         conn->call(m);
         called = true;
     });
-    ASSERT_TRUE(runUntil([&] { return called && seen.size() == 2; }, 3s));
-    EXPECT_EQ(seen, (std::vector<std::string>{"async", "blocking"}));
+    ASSERT_TRUE(runUntil([&] { return called && !seen.empty(); }, 3s));
+    EXPECT_EQ(seen, std::vector<std::string>{"blocking"});
 }
 
 TEST_F(AsioTest, DroppingTheConnectionReleasesPendingHandlers)

@@ -127,55 +127,55 @@ void appendBasic(sd_bus_message* m, char type, std::string_view text)
     int r = 0;
     switch (type)
     {
-    case 'b':
-    {
-        int v = 0;
-        if (text == "true" || text == "1")
+        case 'b':
         {
-            v = 1;
+            int v = 0;
+            if (text == "true" || text == "1")
+            {
+                v = 1;
+            }
+            else if (text != "false" && text != "0")
+            {
+                throw std::invalid_argument("not a boolean: \"" +
+                                            std::string(text) + "\"");
+            }
+            r = sd_bus_message_append_basic(m, 'b', &v);
+            break;
         }
-        else if (text != "false" && text != "0")
+        case 'y':
+            r = appendNumber<uint8_t>(m, type, text, sig);
+            break;
+        case 'n':
+            r = appendNumber<int16_t>(m, type, text, sig);
+            break;
+        case 'q':
+            r = appendNumber<uint16_t>(m, type, text, sig);
+            break;
+        case 'i':
+            r = appendNumber<int32_t>(m, type, text, sig);
+            break;
+        case 'u':
+            r = appendNumber<uint32_t>(m, type, text, sig);
+            break;
+        case 'x':
+            r = appendNumber<int64_t>(m, type, text, sig);
+            break;
+        case 't':
+            r = appendNumber<uint64_t>(m, type, text, sig);
+            break;
+        case 'd':
+            r = appendNumber<double>(m, type, text, sig);
+            break;
+        case 's':
+        case 'o':
+        case 'g':
         {
-            throw std::invalid_argument("not a boolean: \"" +
-                                        std::string(text) + "\"");
+            std::string s(text);
+            r = sd_bus_message_append_basic(m, type, s.c_str());
+            break;
         }
-        r = sd_bus_message_append_basic(m, 'b', &v);
-        break;
-    }
-    case 'y':
-        r = appendNumber<uint8_t>(m, type, text, sig);
-        break;
-    case 'n':
-        r = appendNumber<int16_t>(m, type, text, sig);
-        break;
-    case 'q':
-        r = appendNumber<uint16_t>(m, type, text, sig);
-        break;
-    case 'i':
-        r = appendNumber<int32_t>(m, type, text, sig);
-        break;
-    case 'u':
-        r = appendNumber<uint32_t>(m, type, text, sig);
-        break;
-    case 'x':
-        r = appendNumber<int64_t>(m, type, text, sig);
-        break;
-    case 't':
-        r = appendNumber<uint64_t>(m, type, text, sig);
-        break;
-    case 'd':
-        r = appendNumber<double>(m, type, text, sig);
-        break;
-    case 's':
-    case 'o':
-    case 'g':
-    {
-        std::string s(text);
-        r = sd_bus_message_append_basic(m, type, s.c_str());
-        break;
-    }
-    default:
-        throw std::invalid_argument("unsupported D-Bus type " + sig);
+        default:
+            throw std::invalid_argument("unsupported D-Bus type " + sig);
     }
     if (r < 0)
     {
@@ -298,70 +298,70 @@ std::string renderNext(sd_bus_message* m)
     }
     switch (type)
     {
-    case 'b':
-    {
-        int v = 0;
-        check(sd_bus_message_read_basic(m, 'b', &v), "read boolean");
-        return v != 0 ? "true" : "false";
-    }
-    case 'y':
-    {
-        uint8_t v = 0;
-        check(sd_bus_message_read_basic(m, 'y', &v), "read byte");
-        return std::to_string(v);
-    }
-    case 'n':
-        return readNumber<int16_t>(m, type);
-    case 'q':
-        return readNumber<uint16_t>(m, type);
-    case 'i':
-        return readNumber<int32_t>(m, type);
-    case 'u':
-        return readNumber<uint32_t>(m, type);
-    case 'x':
-        return readNumber<int64_t>(m, type);
-    case 't':
-        return readNumber<uint64_t>(m, type);
-    case 'd':
-        return readNumber<double>(m, type);
-    case 'h':
-        return readNumber<int>(m, type);
-    case 's':
-    case 'o':
-    case 'g':
-    {
-        const char* s = nullptr;
-        check(sd_bus_message_read_basic(m, type, &s), "read string");
-        return s;
-    }
-    case 'v':
-    {
-        std::string inner = contents;
-        check(sd_bus_message_enter_container(m, 'v', contents),
-              "enter variant");
-        std::string out = inner + ":" + renderNext(m);
-        check(sd_bus_message_exit_container(m), "exit variant");
-        return out;
-    }
-    case 'a':
-    {
-        bool dict = contents != nullptr && contents[0] == '{';
-        return renderContainer(m, 'a', contents, dict ? '{' : '[',
-                               dict ? '}' : ']');
-    }
-    case 'r':
-        return renderContainer(m, 'r', contents, '(', ')');
-    case 'e':
-    {
-        check(sd_bus_message_enter_container(m, 'e', contents),
-              "enter dict entry");
-        std::string key = renderNext(m);
-        std::string value = renderNext(m);
-        check(sd_bus_message_exit_container(m), "exit dict entry");
-        return key + "=" + value;
-    }
-    default:
-        throw Error({}, std::string("cannot show D-Bus type ") + type);
+        case 'b':
+        {
+            int v = 0;
+            check(sd_bus_message_read_basic(m, 'b', &v), "read boolean");
+            return v != 0 ? "true" : "false";
+        }
+        case 'y':
+        {
+            uint8_t v = 0;
+            check(sd_bus_message_read_basic(m, 'y', &v), "read byte");
+            return std::to_string(v);
+        }
+        case 'n':
+            return readNumber<int16_t>(m, type);
+        case 'q':
+            return readNumber<uint16_t>(m, type);
+        case 'i':
+            return readNumber<int32_t>(m, type);
+        case 'u':
+            return readNumber<uint32_t>(m, type);
+        case 'x':
+            return readNumber<int64_t>(m, type);
+        case 't':
+            return readNumber<uint64_t>(m, type);
+        case 'd':
+            return readNumber<double>(m, type);
+        case 'h':
+            return readNumber<int>(m, type);
+        case 's':
+        case 'o':
+        case 'g':
+        {
+            const char* s = nullptr;
+            check(sd_bus_message_read_basic(m, type, &s), "read string");
+            return s;
+        }
+        case 'v':
+        {
+            std::string inner = contents;
+            check(sd_bus_message_enter_container(m, 'v', contents),
+                  "enter variant");
+            std::string out = inner + ":" + renderNext(m);
+            check(sd_bus_message_exit_container(m), "exit variant");
+            return out;
+        }
+        case 'a':
+        {
+            bool dict = contents != nullptr && contents[0] == '{';
+            return renderContainer(m, 'a', contents, dict ? '{' : '[',
+                                   dict ? '}' : ']');
+        }
+        case 'r':
+            return renderContainer(m, 'r', contents, '(', ')');
+        case 'e':
+        {
+            check(sd_bus_message_enter_container(m, 'e', contents),
+                  "enter dict entry");
+            std::string key = renderNext(m);
+            std::string value = renderNext(m);
+            check(sd_bus_message_exit_container(m), "exit dict entry");
+            return key + "=" + value;
+        }
+        default:
+            throw Error({}, std::string("cannot show D-Bus type ") + type);
     }
 }
 
@@ -373,27 +373,27 @@ std::string pyString(const std::string& s)
     {
         switch (c)
         {
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\'':
-            out += "\\'";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        default:
-            if (c < 0x20 || c == 0x7f)
-            {
-                constexpr const char* hex = "0123456789abcdef";
-                out += "\\x";
-                out += hex[c >> 4];
-                out += hex[c & 0xf];
-            }
-            else
-            {
-                out += static_cast<char>(c); // UTF-8 passes through
-            }
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\'':
+                out += "\\'";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            default:
+                if (c < 0x20 || c == 0x7f)
+                {
+                    constexpr const char* hex = "0123456789abcdef";
+                    out += "\\x";
+                    out += hex[c >> 4];
+                    out += hex[c & 0xf];
+                }
+                else
+                {
+                    out += static_cast<char>(c); // UTF-8 passes through
+                }
         }
     }
     return out + "'";
@@ -430,9 +430,9 @@ Error::Error(std::string name, const std::string& message) :
 
 const std::vector<Service>& allServices()
 {
-    static const std::vector<Service> all{
-        systemd,  led,      network,   stateHost, stateBmc,
-        stateChassis, software, fanSensor, tempSensor};
+    static const std::vector<Service> all{systemd,   led,       network,
+                                          stateHost, stateBmc,  stateChassis,
+                                          software,  fanSensor, tempSensor};
     return all;
 }
 

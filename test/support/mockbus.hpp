@@ -15,8 +15,6 @@
 // ("av:[s:x,b:true]").  The value of a Properties.Set call shows the type it
 // was sent with ("s:xyz.openbmc_project...", not "v:...").
 
-#include <gtest/gtest.h>
-
 #include <cstdint>
 #include <initializer_list>
 #include <ostream>
@@ -24,6 +22,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 struct sd_bus;
 
@@ -56,7 +56,8 @@ inline constexpr Service stateChassis{"state_chassis",
 inline constexpr Service software{"software",
                                   "xyz.openbmc_project.Software.BMC.Updater",
                                   "/xyz/openbmc_project/software"};
-inline constexpr Service fanSensor{"fan_sensor", "xyz.openbmc_project.FanSensor",
+inline constexpr Service fanSensor{"fan_sensor",
+                                   "xyz.openbmc_project.FanSensor",
                                    "/xyz/openbmc_project/sensors"};
 inline constexpr Service tempSensor{"temp_sensor",
                                     "xyz.openbmc_project.HwmonTempSensor",

@@ -1,7 +1,5 @@
 #include "sandbox.hpp"
 
-#include <nlohmann/json.hpp>
-
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -15,6 +13,7 @@
 #include <cstdlib>
 #include <iostream>
 #include <mutex>
+#include <nlohmann/json.hpp>
 #include <stdexcept>
 #include <system_error>
 #include <thread>
@@ -381,14 +380,14 @@ std::optional<JournalEntry> waitForJournal(const std::string& message,
                                            std::size_t since,
                                            std::chrono::milliseconds timeout)
 {
-    return waitForJournal([&message](const JournalEntry& e)
-                          { return e.message() == message; },
-                          since, timeout);
+    return waitForJournal(
+        [&message](const JournalEntry& e) { return e.message() == message; },
+        since, timeout);
 }
 
 std::optional<JournalEntry>
-waitForJournal(const std::function<bool(const JournalEntry&)>& pred,
-               std::size_t since, std::chrono::milliseconds timeout)
+    waitForJournal(const std::function<bool(const JournalEntry&)>& pred,
+                   std::size_t since, std::chrono::milliseconds timeout)
 {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     std::size_t next = since;

@@ -60,13 +60,14 @@ std::vector<JournalEntry> journalSince(std::size_t mark);
 /** Waits for the first entry at index >= since whose MESSAGE equals message.
  *  The recorder runs in its own process, so entries appear asynchronously. */
 std::optional<JournalEntry>
-waitForJournal(const std::string& message, std::size_t since = 0,
-               std::chrono::milliseconds timeout = 5s);
+    waitForJournal(const std::string& message, std::size_t since = 0,
+                   std::chrono::milliseconds timeout = 5s);
 
 /** As above, for the first entry matching pred. */
 std::optional<JournalEntry>
-waitForJournal(const std::function<bool(const JournalEntry&)>& pred,
-               std::size_t since = 0, std::chrono::milliseconds timeout = 5s);
+    waitForJournal(const std::function<bool(const JournalEntry&)>& pred,
+                   std::size_t since = 0,
+                   std::chrono::milliseconds timeout = 5s);
 
 /** Polls `done` every 10 ms until it holds or `timeout` has passed, for
  *  effects that show up in another process; returns its last answer. */

@@ -4,12 +4,11 @@
 #include "engine.hpp"
 
 #include <nlohmann/json.hpp>
+#include <sstream>
+#include <stdexcept>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-
-#include <sstream>
-#include <stdexcept>
 
 namespace
 {

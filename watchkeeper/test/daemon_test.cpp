@@ -4,8 +4,6 @@
 #include "sandbox.hpp"
 
 #include <fcntl.h>
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -15,6 +13,9 @@
 #include <filesystem>
 #include <functional>
 #include <thread>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 
 namespace fs = std::filesystem;
 namespace mockbus = kestrel::test::mockbus;
@@ -99,8 +100,7 @@ class WatchKeeperTest : public mockbus::MockTest
         posix_spawn_file_actions_destroy(&files);
 
         ASSERT_TRUE(kestrel::test::waitUntil(
-            [&]
-            {
+            [&] {
                 if (hostService)
                 {
                     return fileOr(hostLog, "")

@@ -3,9 +3,8 @@
 #include "host.hpp"
 
 #include <ipmid/types.hpp>
-#include <sdbusplus/asio/object_server.hpp>
-
 #include <map>
+#include <sdbusplus/asio/object_server.hpp>
 #include <string>
 #include <tuple>
 #include <variant>
@@ -76,7 +75,8 @@ struct DbusServer::Impl
 
 DbusServer::DbusServer(std::shared_ptr<sdbusplus::asio::connection> bus) :
     impl(std::make_unique<Impl>(std::move(bus)))
-{}
+{
+}
 
 DbusServer::~DbusServer() = default;
 

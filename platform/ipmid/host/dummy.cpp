@@ -4,18 +4,16 @@
 // BMC or a development machine is the host's own.
 #include "host.hpp"
 
-#include <phosphor-logging/log.hpp>
+#include <unistd.h>
 
+#include <array>
 #include <boost/asio/detached.hpp>
 #include <boost/asio/local/stream_protocol.hpp>
 #include <boost/asio/read.hpp>
 #include <boost/asio/spawn.hpp>
 #include <boost/asio/write.hpp>
-
-#include <unistd.h>
-
-#include <array>
 #include <cstring>
+#include <phosphor-logging/log.hpp>
 
 namespace ipmi::host
 {
@@ -73,7 +71,8 @@ void serveClient(stream_protocol::socket socket,
         std::vector<uint8_t> data(len);
         if (len != 0)
         {
-            boost::asio::async_read(socket, boost::asio::buffer(data), yield[ec]);
+            boost::asio::async_read(socket, boost::asio::buffer(data),
+                                    yield[ec]);
             if (ec)
             {
                 return;
@@ -105,7 +104,8 @@ struct DummyServer::Impl
     Impl(boost::asio::io_context& io,
          std::shared_ptr<sdbusplus::asio::connection> bus,
          const std::string& path) :
-        acceptor(io), path(path)
+        acceptor(io),
+        path(path)
     {
         ::unlink(path.c_str()); // a stale socket file refuses connections
         acceptor.open();
@@ -150,7 +150,8 @@ DummyServer::DummyServer(boost::asio::io_context& io,
                          std::shared_ptr<sdbusplus::asio::connection> bus,
                          const std::string& path) :
     impl(std::make_unique<Impl>(io, std::move(bus), path))
-{}
+{
+}
 
 DummyServer::~DummyServer() = default;
 

@@ -2,12 +2,10 @@
 // front ends that feed requests into the dispatcher.
 #pragma once
 
-#include <ipmid/api.hpp>
-
 #include <boost/asio/io_context.hpp>
-
 #include <cstdint>
 #include <functional>
+#include <ipmid/api.hpp>
 #include <map>
 #include <memory>
 #include <string>

@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <boost/asio/signal_set.hpp>
-
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -97,7 +96,8 @@ int run(const Options& options)
         static const char ready[] = "READY\n";
         if (::write(options.notifyFd, ready, sizeof(ready) - 1) < 0)
         {
-            std::cerr << "ipmid: notify failed: " << std::strerror(errno) << "\n";
+            std::cerr << "ipmid: notify failed: " << std::strerror(errno)
+                      << "\n";
         }
         ::close(options.notifyFd);
     }

@@ -2,10 +2,9 @@
 
 #include <dlfcn.h>
 
-#include <phosphor-logging/log.hpp>
-
 #include <algorithm>
 #include <filesystem>
+#include <phosphor-logging/log.hpp>
 #include <sstream>
 
 namespace ipmi::host

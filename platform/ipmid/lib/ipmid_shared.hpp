@@ -2,7 +2,6 @@
 #pragma once
 
 #include <boost/asio/io_context.hpp>
-
 #include <memory>
 
 namespace sdbusplus::asio

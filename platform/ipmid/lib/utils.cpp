@@ -15,10 +15,11 @@ boost::system::error_code
     return ec;
 }
 
-boost::system::error_code
-    callDbusMethod(Context::ptr ctx, const std::string& service,
-                   const std::string& objPath, const std::string& interface,
-                   const std::string& method)
+boost::system::error_code callDbusMethod(Context::ptr ctx,
+                                         const std::string& service,
+                                         const std::string& objPath,
+                                         const std::string& interface,
+                                         const std::string& method)
 {
     boost::system::error_code ec;
     ctx->bus->yield_method_call(ctx->yield, ec, service, objPath, interface,

@@ -114,9 +114,8 @@ void gpiod_double_reset(const GpiodDoubleChip* chips, size_t count)
     board.clear();
     for (size_t i = 0; i < count; ++i)
     {
-        board.push_back(std::make_shared<ChipState>(
-            ChipState{chips[i].name,
-                      std::vector<LineState>(chips[i].numLines)}));
+        board.push_back(std::make_shared<ChipState>(ChipState{
+            chips[i].name, std::vector<LineState>(chips[i].numLines)}));
     }
     events.clear();
 }

@@ -53,7 +53,7 @@ enum GpiodDoubleEventKind
 struct GpiodDoubleEvent
 {
     enum GpiodDoubleEventKind kind;
-    char chip[64];     /* Open: the path asked for; else the chip's name */
+    char chip[64]; /* Open: the path asked for; else the chip's name */
     unsigned int offset;
     char consumer[32]; /* Request */
     int requestType;   /* Request */

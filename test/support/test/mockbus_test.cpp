@@ -119,8 +119,7 @@ std::string setProperty(const char* dest, const char* path, const char* iface,
 class MockChecks : public mockbus::MockTest
 {
   protected:
-    MockChecks() :
-        MockTest({mockbus::systemd, mockbus::led, mockbus::network})
+    MockChecks() : MockTest({mockbus::systemd, mockbus::led, mockbus::network})
     {
     }
 };

@@ -61,10 +61,10 @@ void log(Msg msg, Entry... e)
     static_assert(std::is_same_v<std::decay_t<Msg>, const char*> ||
                       std::is_same_v<std::decay_t<Msg>, char*>,
                   "First parameter must be a C-string.");
-    auto all = std::tuple_cat(
-        std::make_tuple("PRIORITY=%d", static_cast<int>(L), "MESSAGE=%s",
-                        static_cast<const char*>(msg)),
-        e...);
+    auto all = std::tuple_cat(std::make_tuple("PRIORITY=%d",
+                                              static_cast<int>(L), "MESSAGE=%s",
+                                              static_cast<const char*>(msg)),
+                              e...);
     std::apply([](auto... args) { details::send(args...); }, all);
 }
 

@@ -2,11 +2,10 @@
 // object lives.
 #pragma once
 
-#include <sdbusplus/bus.hpp>
-
 #include <systemd/sd-bus.h>
 
 #include <memory>
+#include <sdbusplus/bus.hpp>
 
 namespace sdbusplus
 {
