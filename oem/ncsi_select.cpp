@@ -3,6 +3,7 @@
 // network daemon, by shell commands.
 #include "ncsi_select.hpp"
 
+#include "board_seams.hpp"
 #include "commands.hpp"
 #include "kestrel.hpp"
 #include "legacy.hpp"
@@ -38,19 +39,6 @@ struct SidebandCfg final : kestrel::ncsi_select::SidebandStore
     }
 };
 
-struct SystemShell final : kestrel::Shell
-{
-    int run(const char* command) override
-    {
-        int status = std::system(command);
-        if (status == -1 || !WIFEXITED(status))
-        {
-            return -1;
-        }
-        return WEXITSTATUS(status);
-    }
-};
-
 } // namespace
 
 extern "C" {
@@ -61,9 +49,9 @@ KESTREL_EXPORT ipmi_ret_t ipmiSetNcsiSelect(ipmi_netfn_t, ipmi_cmd_t,
                                             ipmi_data_len_t dataLen,
                                             ipmi_context_t)
 {
-    return kestrel::answerLegacy(request, response, dataLen,
-                                 kestrel::ncsi_select::setNcsiSelect,
-                                 SidebandCfg{}, SystemShell{}, macCommands);
+    return kestrel::answerLegacy(
+        request, response, dataLen, kestrel::ncsi_select::setNcsiSelect,
+        SidebandCfg{}, kestrel::SystemShell{}, macCommands);
 }
 
 KESTREL_EXPORT ipmi_ret_t ipmiGetNcsiSelect(ipmi_netfn_t, ipmi_cmd_t,

@@ -2,6 +2,7 @@
 // context's connection, and the delayed shutdown on a detached thread.
 #include "restore_default.hpp"
 
+#include "board_seams.hpp"
 #include "commands.hpp"
 #include "dbus_names.hpp"
 #include "dbus_ops.hpp"
@@ -60,19 +61,6 @@ struct NanoSleep final : kestrel::restore_default::Sleep
     }
 };
 
-struct SystemShell final : kestrel::Shell
-{
-    int run(const char* command) override
-    {
-        int status = std::system(command);
-        if (status == -1 || !WIFEXITED(status))
-        {
-            return -1;
-        }
-        return WEXITSTATUS(status);
-    }
-};
-
 } // namespace
 
 extern "C" {
@@ -100,7 +88,7 @@ KESTREL_EXPORT void factory_reset(const ipmi::Context::ptr& ctx)
 KESTREL_EXPORT int delay_shutdown(int32_t seconds)
 {
     NanoSleep sleep;
-    SystemShell shell;
+    kestrel::SystemShell shell;
     return kestrel::restore_default::delayShutdown(seconds, sleep, shell);
 }
 

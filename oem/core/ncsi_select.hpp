@@ -5,20 +5,12 @@
 #pragma once
 
 #include "answer.hpp"
+#include "seams.hpp"
 
 #include <cstdint>
 
 namespace kestrel
 {
-
-/** Runs a command line through the shell and waits for it.  Returns the
- *  command's exit status, or -1 when the shell could not be run or the
- *  command did not exit normally. */
-struct Shell
-{
-    virtual ~Shell() = default;
-    virtual int run(const char* command) = 0;
-};
 
 } // namespace kestrel
 

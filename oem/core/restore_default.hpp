@@ -6,7 +6,7 @@
 #pragma once
 
 #include "answer.hpp"
-#include "ncsi_select.hpp"
+#include "seams.hpp"
 
 #include <cstdint>
 #include <optional>
