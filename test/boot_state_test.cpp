@@ -1,7 +1,7 @@
 // BIOS POST status, boot complete and BMC interface through the host's
 // dispatcher, against the mocked host state and LED group manager.
+#include "host_bus.hpp"
 #include "mockbus.hpp"
-#include "provider.hpp"
 #include "sandbox.hpp"
 
 #include <string>
@@ -11,7 +11,7 @@
 #include <gtest/gtest.h>
 
 namespace mockbus = kestrel::test::mockbus;
-using ipmi::host::Reply;
+using kestrel::test::Reply;
 using testing::ElementsAre;
 using testing::IsEmpty;
 

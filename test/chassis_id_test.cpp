@@ -13,7 +13,7 @@
 #include <gtest/gtest.h>
 
 namespace fs = std::filesystem;
-using ipmi::host::Reply;
+using kestrel::test::Reply;
 using testing::ElementsAreArray;
 
 namespace
@@ -51,18 +51,6 @@ class ChassisIdTest : public testing::Test
         kestrel::test::writeEeprom(kestrel::chassis::recordOffset, rec);
     }
 };
-
-TEST_F(ChassisIdTest, RegistersLegacyCommands)
-{
-    auto regs = ipmi::host::registrations();
-    for (unsigned cmd : {cmdSet, cmdGet})
-    {
-        const auto& reg = regs.at((0x3Au << 8) | cmd);
-        EXPECT_TRUE(reg.legacy);
-        EXPECT_EQ(reg.legacyPrivilege, 0xFF);
-        EXPECT_EQ(reg.prio, 10);
-    }
-}
 
 TEST_F(ChassisIdTest, ShortIdIsPaddedChecksummedAndReadBackTerminated)
 {

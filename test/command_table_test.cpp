@@ -1,5 +1,6 @@
 // The command table as ipmid sees it after loading libkestrelipmi: exactly
 // the commands built so far, each with its style, privilege and priority.
+#include "host.hpp"
 #include "provider.hpp"
 #include "sandbox.hpp"
 

@@ -20,7 +20,7 @@
 
 namespace fs = std::filesystem;
 namespace mockbus = kestrel::test::mockbus;
-using ipmi::host::Reply;
+using kestrel::test::Reply;
 using testing::ElementsAre;
 using testing::IsEmpty;
 using Bytes = std::vector<uint8_t>;

@@ -13,7 +13,7 @@
 #include <gtest/gtest.h>
 
 namespace mockbus = kestrel::test::mockbus;
-using ipmi::host::Reply;
+using kestrel::test::Reply;
 using testing::ElementsAre;
 using testing::ElementsAreArray;
 using testing::IsEmpty;

@@ -19,7 +19,7 @@
 #include <gtest/gtest.h>
 
 namespace mockbus = kestrel::test::mockbus;
-using ipmi::host::Reply;
+using kestrel::test::Reply;
 using testing::Contains;
 using testing::ElementsAre;
 using testing::IsEmpty;

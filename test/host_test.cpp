@@ -1,5 +1,6 @@
 // The ipmid host as providers see it: loading order, registration rules,
 // the legacy buffer contract, typed unpacking and exception answers.
+#include "host.hpp"
 #include "provider.hpp"
 #include "sandbox.hpp"
 
@@ -11,7 +12,7 @@
 #include <gtest/gtest.h>
 
 namespace fs = std::filesystem;
-using ipmi::host::Reply;
+using kestrel::test::Reply;
 using kestrel::test::send;
 using testing::ElementsAre;
 using testing::IsEmpty;

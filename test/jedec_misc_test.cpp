@@ -16,7 +16,7 @@
 #include <gtest/gtest.h>
 
 namespace fs = std::filesystem;
-using ipmi::host::Reply;
+using kestrel::test::Reply;
 using testing::ElementsAre;
 using testing::ElementsAreArray;
 using testing::HasSubstr;

@@ -14,7 +14,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-using ipmi::host::Reply;
+using kestrel::test::Reply;
 using testing::ElementsAre;
 using testing::IsEmpty;
 

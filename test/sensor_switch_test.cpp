@@ -11,7 +11,7 @@
 #include <gtest/gtest.h>
 
 namespace mockbus = kestrel::test::mockbus;
-using ipmi::host::Reply;
+using kestrel::test::Reply;
 using testing::ElementsAre;
 using testing::IsEmpty;
 using Bytes = std::vector<uint8_t>;

@@ -1,8 +1,8 @@
 // SSH control and restore default through the host's dispatcher, against the
 // mocked network service, LED group manager, software updater and BMC and
 // chassis state managers.  Shutdowns are recorded by the sandbox's stand-in.
+#include "host_bus.hpp"
 #include "mockbus.hpp"
-#include "provider.hpp"
 #include "sandbox.hpp"
 
 #include <chrono>
@@ -21,7 +21,7 @@
 #include <gtest/gtest.h>
 
 namespace mockbus = kestrel::test::mockbus;
-using ipmi::host::Reply;
+using kestrel::test::Reply;
 using testing::ElementsAre;
 using testing::ElementsAreArray;
 using testing::IsEmpty;

@@ -1,10 +1,13 @@
 #include "provider.hpp"
 
+#include "host.hpp"
+#include "host_bus.hpp"
 #include "sandbox.hpp"
 
 #include <algorithm>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace kestrel::test
 {
@@ -41,16 +44,17 @@ void* kestrelProvider()
     return lib;
 }
 
-ipmi::host::Reply send(ipmi::NetFn netFn, ipmi::Cmd cmd, const Bytes& data)
+Reply send(ipmi::NetFn netFn, ipmi::Cmd cmd, const Bytes& data)
 {
     boost::asio::io_context io;
-    return ipmi::host::execute(io, netFn, cmd, data);
+    auto reply = ipmi::host::execute(io, netFn, cmd, data);
+    return {reply.cc, std::move(reply.data)};
 }
 
-ipmi::host::Reply HostBus::send(ipmi::NetFn netFn, ipmi::Cmd cmd,
-                                const Bytes& data)
+Reply HostBus::send(ipmi::NetFn netFn, ipmi::Cmd cmd, const Bytes& data)
 {
-    return ipmi::host::execute(io, netFn, cmd, data, bus);
+    auto reply = ipmi::host::execute(io, netFn, cmd, data, bus);
+    return {reply.cc, std::move(reply.data)};
 }
 
 Bytes readEeprom(std::size_t offset, std::size_t count)
