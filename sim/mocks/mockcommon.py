@@ -16,7 +16,12 @@ module adds them:
     Every recorded call also goes into a process-wide log, readable through
     org.freedesktop.DBus.Mock.GetAllCalls() -> a(tosav) (sequence number,
     object path, method, arguments) on the main object and emptied by
-    ClearAllCalls().  Neither of the two is recorded itself.  Sequence numbers
+    ClearAllCalls().  Neither of the two is recorded itself.
+
+  * Values as text.  GetAllCallsText, GetPropertyText, UpdatePropertyText,
+    EmitSignalText and EmitPropertiesChangedText on the main object's Mock
+    interface take and give values as "type:value" text, so the tests'
+    client needs no D-Bus value codec of its own.  Sequence numbers
     keep growing across ClearAllCalls and Mock.Reset.
 
 Methods are added with add_method() rather than dbusmock's AddMethod: that
@@ -32,6 +37,7 @@ one a test adds with Mock.AddProperty is refused, and an object a test adds
 with Mock.AddObject has dbusmock's own untyped Set.
 """
 
+import decimal
 import itertools
 
 import dbus
@@ -269,6 +275,114 @@ def emit_interfaces_added(manager, path):
 
 
 # ---------------------------------------------------------------------------
+# Values as text, for test clients that do not decode D-Bus messages
+# themselves: "3", "true", "replace", "[a,b]", "{k=s:v}", "(a,1)", and a
+# variant shows the type of what it holds ("s:replace", "v:s:nested").
+
+def _double_text(value):
+    # The shortest form that reads back the same, fixed or scientific,
+    # whichever is shorter (fixed on a tie): "3000", "0.5", "1e+05".
+    r = repr(float(value))
+    if r in ('inf', '-inf', 'nan'):
+        return r
+    d = decimal.Decimal(r)
+    fixed = format(d, 'f')
+    if '.' in fixed:
+        fixed = fixed.rstrip('0').rstrip('.')
+    sign, digits, exp = d.normalize().as_tuple()
+    mantissa = str(digits[0]) + ('.' + ''.join(map(str, digits[1:])) if len(digits) > 1 else '')
+    e = exp + len(digits) - 1
+    sci = f"{'-' if sign else ''}{mantissa}e{'+' if e >= 0 else '-'}{abs(e):02d}"
+    return fixed if len(fixed) <= len(sci) else sci
+
+
+def value_text(value, sig):
+    """VALUE, in a slot of type SIG, as text."""
+    if sig == 'v':
+        levels = max(getattr(value, 'variant_level', 0), 1)
+        inner = signature_of(value, levels)
+        return 'v:' * (levels - 1) + inner + ':' + value_text(value, inner)
+    code = sig[0]
+    if code == 'b':
+        return 'true' if value else 'false'
+    if code in 'ynqiuxth':
+        return str(int(value))
+    if code == 'd':
+        return _double_text(value)
+    if code in 'sog':
+        return str(value)
+    if sig.startswith('a{'):
+        key, val = list(dbus.Signature(sig[2:-1]))
+        return '{' + ','.join(value_text(k, key) + '=' + value_text(v, val)
+                              for k, v in value.items()) + '}'
+    if code == 'a':
+        return '[' + ','.join(value_text(e, sig[1:]) for e in value) + ']'
+    if code == '(':
+        return '(' + ','.join(value_text(e, t) for e, t in
+                              zip(value, dbus.Signature(sig[1:-1]))) + ')'
+    raise error(INVALID_ARGS, f'cannot show D-Bus type {sig}')
+
+
+def text_value(sig, text):
+    """The value of basic type SIG, or array of one ("[a,b]", elements
+    without commas), that TEXT spells, as it arrives in a variant."""
+    if len(sig) == 2 and sig[0] == 'a':
+        if not (text.startswith('[') and text.endswith(']')):
+            raise error(INVALID_ARGS, f'an array value is written [a,b]: "{text}"')
+        items = text[1:-1].split(',') if len(text) > 2 else []
+        elements = [text_value(sig[1], t) for t in items]
+        return dbus.Array(elements, signature=sig[1], variant_level=1)
+    try:
+        if sig == 'b':
+            if text not in ('true', '1', 'false', '0'):
+                raise ValueError
+            plain = text in ('true', '1')
+        elif sig in 'ynqiuxt':
+            plain = int(text, 10)
+        elif sig == 'd':
+            plain = float(text)
+        elif sig in 'sog':
+            plain = text
+        else:
+            raise error(INVALID_ARGS, f'unsupported D-Bus signature "{sig}"')
+        cls = dict((code, c) for c, code in _BASIC_TYPES)[sig]
+        return cls(plain, variant_level=1)
+    except (ValueError, OverflowError) as e:
+        raise error(INVALID_ARGS, f'not a value of type {sig}: "{text}"') from e
+
+
+def _get_all_calls_text(_self):
+    return dbus.Array([(seq, path, method, dbus.Array([value_text(a, 'v') for a in args], signature='s'))
+                       for seq, path, method, args in _all_calls], signature='(tosas)')
+
+
+def _object(path):
+    obj = mockobject.objects.get(str(path))
+    if obj is None:
+        raise error('org.freedesktop.DBus.Error.UnknownObject', f'no object {path}')
+    return obj
+
+
+def _get_property_text(_self, path, iface, prop):
+    return value_text(_object(path).Get(iface, prop), 'v')
+
+
+def _update_property_text(_self, path, iface, prop, sig, text):
+    _object(path).UpdateProperties(iface, {prop: text_value(sig, text)})
+
+
+def _emit_signal_text(_self, path, iface, name, sigs, texts):
+    _object(path).EmitSignal(iface, name, ''.join(sigs),
+                             [text_value(s, t) for s, t in zip(sigs, texts)])
+
+
+def _emit_properties_changed_text(_self, path, iface, prop, sig, text):
+    changed = dbus.Dictionary({prop: text_value(sig, text)}, signature='sv')
+    _object(path).EmitSignal(PROPS_IFACE, 'PropertiesChanged', 'sa{sv}as',
+                             [iface, changed, dbus.Array([], signature='s')])
+
+
+# ---------------------------------------------------------------------------
 # Template set-up.
 
 def setup(mock):
@@ -277,6 +391,13 @@ def setup(mock):
     mock.__dict__.pop('_prop_decls', None)
     add_method(mock, MOCK_IFACE, 'GetAllCalls', '', 'a(tosav)', _get_all_calls, recorded=False)
     add_method(mock, MOCK_IFACE, 'ClearAllCalls', '', '', _clear_all_calls, recorded=False)
+    for name, in_sig, out_sig, impl in (
+            ('GetAllCallsText', '', 'a(tosas)', _get_all_calls_text),
+            ('GetPropertyText', 'sss', 's', _get_property_text),
+            ('UpdatePropertyText', 'sssss', '', _update_property_text),
+            ('EmitSignalText', 'sssasas', '', _emit_signal_text),
+            ('EmitPropertiesChangedText', 'sssss', '', _emit_properties_changed_text)):
+        add_method(mock, MOCK_IFACE, name, in_sig, out_sig, impl, recorded=False)
     _install_typed_set(mock)
 
 

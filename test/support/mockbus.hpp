@@ -130,7 +130,6 @@ struct Value
     Value(uint32_t v);
     Value(int64_t v);
     Value(uint64_t v);
-    Value(double v);
     Value(const char* v);
     Value(const std::string& v);
 };
