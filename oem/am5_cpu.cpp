@@ -3,15 +3,16 @@
 // have no NetFn or command number of their own.
 #include "am5_cpu.hpp"
 
+#include "dbus_blocking.hpp"
 #include "dbus_names.hpp"
-#include "dbus_ops.hpp"
 #include "file_store.hpp"
 #include "kestrel.hpp"
 #include "legacy.hpp"
 
+#include <ipmid/api.h>
+
 #include <cstdint>
 #include <fstream>
-#include <ipmid/api.hpp>
 #include <iterator>
 #include <phosphor-logging/log.hpp>
 #include <span>

@@ -4,12 +4,13 @@
 #include "bios_post_status.hpp"
 
 #include "commands.hpp"
-#include "dbus_ops.hpp"
+#include "dbus_blocking.hpp"
 #include "kestrel.hpp"
 #include "legacy.hpp"
 
+#include <ipmid/api.h>
+
 #include <cstdint>
-#include <ipmid/api.hpp>
 #include <string>
 
 namespace

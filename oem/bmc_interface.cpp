@@ -6,7 +6,7 @@
 #include "kestrel.hpp"
 #include "legacy.hpp"
 
-#include <ipmid/api.hpp>
+#include <ipmid/api.h>
 
 extern "C" {
 

@@ -5,13 +5,14 @@
 #include "fw_version.hpp"
 
 #include "commands.hpp"
-#include "dbus_ops.hpp"
+#include "dbus_blocking.hpp"
 #include "kestrel.hpp"
 #include "legacy.hpp"
 
+#include <ipmid/api.h>
+
 #include <cstdint>
 #include <cstring>
-#include <ipmid/api.hpp>
 #include <string>
 
 #include "revstore.h"

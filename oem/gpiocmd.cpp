@@ -9,9 +9,9 @@
 #include "legacy.hpp"
 
 #include <gpiod.h>
+#include <ipmid/api.h>
 
 #include <cstdint>
-#include <ipmid/api.hpp>
 #include <memory>
 #include <phosphor-logging/log.hpp>
 #include <string>

@@ -9,8 +9,9 @@
 #include "kestrel.hpp"
 #include "legacy.hpp"
 
+#include <ipmid/api.h>
+
 #include <cstdint>
-#include <ipmid/api.hpp>
 
 namespace mac = kestrel::mac_addr;
 

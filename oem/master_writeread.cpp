@@ -6,8 +6,9 @@
 #include "kestrel.hpp"
 #include "legacy.hpp"
 
+#include <ipmid/api.h>
+
 #include <cstdint>
-#include <ipmid/api.hpp>
 #include <string>
 
 #include "smbridge.h"

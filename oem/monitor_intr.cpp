@@ -7,7 +7,7 @@
 #include "legacy.hpp"
 #include "sensor_switch.hpp"
 
-#include <ipmid/api.hpp>
+#include <ipmid/api.h>
 
 extern "C" {
 

@@ -8,11 +8,11 @@
 #include "kestrel.hpp"
 #include "legacy.hpp"
 
+#include <ipmid/api.h>
 #include <sys/wait.h>
 
 #include <cstdint>
 #include <cstdlib>
-#include <ipmid/api.hpp>
 
 #include "sidebandcfg.h"
 

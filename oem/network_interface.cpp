@@ -5,12 +5,13 @@
 
 #include "board_seams.hpp"
 #include "commands.hpp"
+#include "dbus_blocking.hpp"
 #include "dbus_names.hpp"
-#include "dbus_ops.hpp"
 #include "kestrel.hpp"
 #include "legacy.hpp"
 
-#include <ipmid/api.hpp>
+#include <ipmid/api.h>
+
 #include <string>
 
 namespace

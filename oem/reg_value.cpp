@@ -6,9 +6,10 @@
 #include "kestrel.hpp"
 #include "legacy.hpp"
 
+#include <ipmid/api.h>
+
 #include <cstdint>
 #include <cstdio>
-#include <ipmid/api.hpp>
 
 #include "regpeek.h"
 

@@ -9,11 +9,11 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <ipmid/api.h>
 #include <unistd.h>
 
 #include <array>
 #include <cstdint>
-#include <ipmid/api.hpp>
 #include <optional>
 #include <string>
 

@@ -6,11 +6,11 @@
 #include "kestrel.hpp"
 #include "legacy.hpp"
 
+#include <ipmid/api.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cstdint>
-#include <ipmid/api.hpp>
 #include <thread>
 
 #include "regpeek.h"
