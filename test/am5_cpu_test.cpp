@@ -127,11 +127,6 @@ struct Am5CpuTest : mockbus::MockTest
     {
     }
 
-    static void SetUpTestSuite()
-    {
-        initialGet = call("ipmiGetAM5SpecCPU", {});
-    }
-
     void SetUp() override
     {
         MockTest::SetUp();
@@ -140,13 +135,10 @@ struct Am5CpuTest : mockbus::MockTest
         writeFile(configFile, std::string_view(config));
         fs::permissions(configFile, fs::perms(0640));
     }
-
-    static inline Bytes initialGet;
 };
 
 TEST_F(Am5CpuTest, ClassSetReplacesTheConfigRestartsAndGetReportsIt)
 {
-    EXPECT_THAT(initialGet, ElementsAre(0x00, 0x00));
     EXPECT_THAT(call("ipmiSetAM5SpecCPU", {0x00, 0x01}), ElementsAre(0x00));
     EXPECT_EQ(detected(), 0x01);
     expectFile(written(89));
@@ -194,24 +186,6 @@ TEST_F(Am5CpuTest, FailedReplaceLeavesTheOriginalAndIsLogged)
     EXPECT_EQ((*entry)["PRIORITY"], "3");
     EXPECT_EQ((*entry)["ERRNO"], std::to_string(EIO));
     EXPECT_EQ((*entry)["FILE"], configFile);
-}
-
-TEST_F(Am5CpuTest, RestartFailureEscapesAfterClassAndFileAreSet)
-{
-    ASSERT_THAT(call("ipmiSetAM5SpecCPU", {0x00, 0x00}), ElementsAre(0x00));
-    mockbus::failMethod(mockbus::systemd, "/org/freedesktop/systemd1",
-                        "org.freedesktop.systemd1.Manager", "RestartUnit", "ss",
-                        "o", "org.freedesktop.DBus.Error.AccessDenied",
-                        "not now");
-    EXPECT_THAT(
-        [] {
-            call("ipmiSetAM5SpecCPU", {0x00, 0x01});
-        },
-        testing::ThrowsMessage<std::exception>(
-            testing::StartsWith("sd_bus_call noreply")));
-    EXPECT_EQ(detected(), 0x01);
-    EXPECT_EQ(readTextFile(configFile), written(89));
-    EXPECT_EQ(mockbus::calls(mockbus::systemd, "RestartUnit").size(), 2u);
 }
 
 } // namespace
