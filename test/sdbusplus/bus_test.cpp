@@ -69,49 +69,6 @@ class BusTest : public testing::Test
     }
 };
 
-TEST_F(BusTest, ValuesComeBackAsTheyWentIn)
-{
-    using Value = std::variant<bool, int32_t, std::string>;
-    std::map<std::string, std::map<std::string, Value>> interfaces{
-        {"xyz.openbmc_project.Network.EthernetInterface",
-         {{"SSH", true}, {"InterfaceName", std::string("eth0")}}}};
-    std::tuple<uint8_t, uint8_t, uint8_t, uint8_t, std::vector<uint8_t>>
-        executeReply{0x3b, 0, 0xab, 0, {1, 2}};
-
-    auto m =
-        sealed(true, uint8_t{0xfe}, int32_t{-7}, uint32_t{7}, "text",
-               std::string("more"), object_path(std::string("/x/y")),
-               interfaces, executeReply, std::vector<std::string>{"a", "b"});
-    EXPECT_EQ(signature(m), "byiussoa{sa{sv}}(yyyyay)as");
-
-    bool b = false;
-    uint8_t y = 0;
-    int32_t i = 0;
-    uint32_t u = 0;
-    std::string s1;
-    std::string s2;
-    object_path o;
-    decltype(interfaces) interfacesBack;
-    decltype(executeReply) executeBack;
-    std::vector<std::string> as;
-    m.read(b, y, i, u, s1, s2, o, interfacesBack, executeBack, as);
-
-    EXPECT_TRUE(b);
-    EXPECT_EQ(y, 0xfe);
-    EXPECT_EQ(i, -7);
-    EXPECT_EQ(u, 7u);
-    EXPECT_EQ(s1, "text");
-    EXPECT_EQ(s2, "more");
-    EXPECT_EQ(o.str, "/x/y");
-    EXPECT_EQ(interfacesBack, interfaces);
-    EXPECT_EQ(executeBack, executeReply);
-    EXPECT_EQ(as, (std::vector<std::string>{"a", "b"}));
-
-    auto flat = sealed(std::string("a"), int32_t{5});
-    EXPECT_EQ((flat.unpack<std::string, int32_t>()),
-              (std::tuple<std::string, int32_t>{"a", 5}));
-}
-
 TEST_F(BusTest, VariantsMatchOnlyTheExactContainedType)
 {
     auto m = sealed(std::variant<std::string>("s"), std::variant<bool>(true),
@@ -252,26 +209,6 @@ TEST_F(BusTest, MatchCallbacksSeeTheSignalWhileMatchedLive)
     match.reset();
     ping("two");
     EXPECT_EQ(seen.size(), 1u) << "the rule goes with the match";
-}
-
-TEST_F(BusTest, ConnectionsAndNames)
-{
-    // The default connection is shared, new_system() is a private one.
-    auto shared = sdbusplus::bus::new_default();
-    EXPECT_EQ(shared.get(), sdbusplus::bus::new_default().get());
-    EXPECT_NE(shared.get(), bus.get());
-    EXPECT_THAT(bus.get_unique_name(), StartsWith(":1."));
-
-    bus.request_name("org.kestrel.test.Client");
-    auto owner =
-        bus.new_method_call("org.freedesktop.DBus", "/org/freedesktop/DBus",
-                            "org.freedesktop.DBus", "GetNameOwner");
-    owner.append("org.kestrel.test.Client");
-    EXPECT_EQ(shared.call(owner).unpack<std::string>(), bus.get_unique_name());
-
-    sdbusplus::bus_t moved(std::move(bus));
-    EXPECT_EQ(bus.get(), nullptr);
-    EXPECT_NE(moved.get(), nullptr);
 }
 
 } // namespace
