@@ -39,81 +39,41 @@ constexpr const char* eth0 = "/xyz/openbmc_project/network/eth0";
 constexpr const char* propsIface = "org.freedesktop.DBus.Properties";
 constexpr const char* invalidArgs = "org.freedesktop.DBus.Error.InvalidArgs";
 
-// The outcome of one raw call: the error name ("" on success) and the reply.
-struct Outcome
-{
-    std::string error;
-    std::string message;
-    sd_bus_message* reply = nullptr;
-    Outcome() = default;
-    Outcome(const Outcome&) = delete;
-    Outcome& operator=(const Outcome&) = delete;
-    ~Outcome()
-    {
-        sd_bus_message_unref(reply);
-    }
-};
-
+// One raw call: "" on success, else "ERROR.NAME: message"; a reply of one
+// object path is stored in *path.
 template <typename... Args>
-void callInto(Outcome& out, const char* dest, const char* path,
-              const char* iface, const char* member, const char* sig,
-              Args... args)
+std::string rawCall(const char* dest, const char* path, const char* iface,
+                    const char* member, std::string* objectPath,
+                    const char* sig, Args... args)
 {
     sd_bus_error err = SD_BUS_ERROR_NULL;
+    sd_bus_message* reply = nullptr;
     int r = sd_bus_call_method(mockbus::bus(), dest, path, iface, member, &err,
-                               &out.reply, sig, args...);
+                               &reply, sig, args...);
+    std::string out;
     if (r < 0)
     {
-        out.error = err.name != nullptr ? err.name : "errno";
-        out.message = err.message != nullptr ? err.message : "";
+        out = std::string(err.name != nullptr ? err.name : "errno") + ": " +
+              (err.message != nullptr ? err.message : "");
     }
+    else if (objectPath != nullptr)
+    {
+        const char* o = nullptr;
+        EXPECT_GE(sd_bus_message_read(reply, "o", &o), 0);
+        *objectPath = o != nullptr ? o : "";
+    }
+    sd_bus_message_unref(reply);
     sd_bus_error_free(&err);
+    return out;
 }
 
-// A call whose reply is one object path, or the error name.
-std::string callPath(const char* dest, const char* path, const char* iface,
-                     const char* member, const char* sig, const char* a,
-                     const char* b = nullptr)
+// Properties.Set of a boolean; returns the error name, "" on success.
+std::string setBool(const char* dest, const char* path, const char* iface,
+                    const char* prop, bool value)
 {
-    Outcome out;
-    if (b != nullptr)
-    {
-        callInto(out, dest, path, iface, member, sig, a, b);
-    }
-    else
-    {
-        callInto(out, dest, path, iface, member, sig, a);
-    }
-    if (!out.error.empty())
-    {
-        return out.error + ": " + out.message;
-    }
-    const char* result = nullptr;
-    EXPECT_GE(sd_bus_message_read(out.reply, "o", &result), 0);
-    return result != nullptr ? result : "";
-}
-
-// Properties.Set with a boolean, int32 or string value; returns the error
-// name, "" on success.
-std::string setProperty(const char* dest, const char* path, const char* iface,
-                        const char* prop, const char* sig, const char* value)
-{
-    Outcome out;
-    switch (sig[0])
-    {
-        case 'b':
-            callInto(out, dest, path, propsIface, "Set", "ssv", iface, prop,
-                     "b", std::string_view(value) == "true" ? 1 : 0);
-            break;
-        case 'i':
-            callInto(out, dest, path, propsIface, "Set", "ssv", iface, prop,
-                     "i", static_cast<int32_t>(std::atoi(value)));
-            break;
-        default:
-            callInto(out, dest, path, propsIface, "Set", "ssv", iface, prop,
-                     "s", value);
-    }
-    return out.error;
+    std::string out = rawCall(dest, path, propsIface, "Set", nullptr, "ssv",
+                              iface, prop, "b", int{value});
+    return out.substr(0, out.find(':'));
 }
 
 class MockChecks : public mockbus::MockTest
@@ -131,12 +91,15 @@ TEST_F(MockChecks, BusIsPrivateAndHoldsOnlyTheMocks)
     EXPECT_EQ(std::getenv("DBUS_SYSTEM_BUS_ADDRESS"), nullptr);
     EXPECT_EQ(access("/run/dbus/system_bus_socket", F_OK), 0);
 
-    Outcome names;
-    callInto(names, "org.freedesktop.DBus", "/org/freedesktop/DBus",
-             "org.freedesktop.DBus", "ListNames", "");
-    ASSERT_EQ(names.error, "");
+    sd_bus_message* names = nullptr;
+    ASSERT_GE(sd_bus_call_method(mockbus::bus(), "org.freedesktop.DBus",
+                                 "/org/freedesktop/DBus",
+                                 "org.freedesktop.DBus", "ListNames", nullptr,
+                                 &names, ""),
+              0);
     char** list = nullptr;
-    ASSERT_GE(sd_bus_message_read_strv(names.reply, &list), 0);
+    ASSERT_GE(sd_bus_message_read_strv(names, &list), 0);
+    sd_bus_message_unref(names);
     std::set<std::string> wellKnown;
     for (char** p = list; *p != nullptr; ++p)
     {
@@ -167,33 +130,30 @@ TEST_F(MockChecks, ResetUndoesWhatATestDidToAMock)
     mockbus::failMethod(mockbus::systemd, mgr, manager, "RestartUnit", "ss",
                         "o", "org.freedesktop.DBus.Error.AccessDenied",
                         "it's \"denied\"\n");
-    EXPECT_EQ(
-        callPath(sd, mgr, manager, "RestartUnit", "ss", pidControl, "replace"),
-        "org.freedesktop.DBus.Error.AccessDenied: it's \"denied\"\n");
+    EXPECT_EQ(rawCall(sd, mgr, manager, "RestartUnit", nullptr, "ss",
+                      pidControl, "replace"),
+              "org.freedesktop.DBus.Error.AccessDenied: it's \"denied\"\n");
     EXPECT_EQ(mockbus::calls(mockbus::systemd, "RestartUnit").size(), 1u);
     // A failing Set of one property leaves the others typed.
     mockbus::failSet(mockbus::network, eth0, "SSH",
                      "xyz.openbmc_project.Common.Error.NotAllowed", "locked");
-    EXPECT_EQ(setProperty(net, eth0, ethIface, "SSH", "b", "false"),
+    EXPECT_EQ(setBool(net, eth0, ethIface, "SSH", false),
               "xyz.openbmc_project.Common.Error.NotAllowed");
-    EXPECT_EQ(setProperty(net, eth0, ethIface, "InterfaceName", "b", "true"),
-              invalidArgs);
+    EXPECT_EQ(setBool(net, eth0, ethIface, "InterfaceName", true), invalidArgs);
     // Changed state: a stopped unit, a wrongly typed value, a new object.
-    Outcome stop;
-    callInto(stop, sd, pidControlPath, unitIface, "Stop", "s", "replace");
-    ASSERT_EQ(stop.error, "");
+    ASSERT_EQ(
+        rawCall(sd, pidControlPath, unitIface, "Stop", nullptr, "s", "replace"),
+        "");
     mockbus::updateProperty(mockbus::led, systemFault, ledIface, "Asserted",
                             "s", "yes");
-    Outcome add;
-    callInto(add, net, root, "org.freedesktop.DBus.Mock",
-             "AddEthernetInterface", "s", "eth3");
-    ASSERT_EQ(add.error, "");
+    ASSERT_EQ(rawCall(net, root, "org.freedesktop.DBus.Mock",
+                      "AddEthernetInterface", nullptr, "s", "eth3"),
+              "");
     // The network service's own FactoryReset.Reset is a recorded call, not
     // the mock's reset.
-    Outcome factoryReset;
-    callInto(factoryReset, net, root, "xyz.openbmc_project.Common.FactoryReset",
-             "Reset", "");
-    EXPECT_EQ(factoryReset.error, "");
+    EXPECT_EQ(rawCall(net, root, "xyz.openbmc_project.Common.FactoryReset",
+                      "Reset", nullptr, ""),
+              "");
     EXPECT_EQ(mockbus::getProperty(mockbus::network,
                                    "/xyz/openbmc_project/network/eth3",
                                    ethIface, "SSH"),
@@ -205,25 +165,30 @@ TEST_F(MockChecks, ResetUndoesWhatATestDidToAMock)
         mockbus::reset(service);
         EXPECT_THAT(mockbus::allCalls(service), IsEmpty()) << service.key;
     }
-    EXPECT_EQ(
-        callPath(sd, mgr, manager, "RestartUnit", "ss", pidControl, "replace"),
-        "/org/freedesktop/systemd1/job/1");
+    std::string job;
+    EXPECT_EQ(rawCall(sd, mgr, manager, "RestartUnit", &job, "ss", pidControl,
+                      "replace"),
+              "");
+    EXPECT_EQ(job, "/org/freedesktop/systemd1/job/1");
     EXPECT_EQ(mockbus::getProperty(mockbus::systemd, pidControlPath, unitIface,
                                    "ActiveState"),
               "s:active");
     EXPECT_EQ(
         mockbus::getProperty(mockbus::led, systemFault, ledIface, "Asserted"),
         "b:false");
-    EXPECT_EQ(setProperty(net, eth0, ethIface, "SSH", "b", "false"), "");
+    EXPECT_EQ(setBool(net, eth0, ethIface, "SSH", false), "");
     EXPECT_THROW(mockbus::getProperty(mockbus::network,
                                       "/xyz/openbmc_project/network/eth3",
                                       ethIface, "SSH"),
                  mockbus::Error);
     // The per-object logs are emptied as well as the merged one.
     mockbus::clearCalls(mockbus::network);
-    Outcome own;
-    callInto(own, net, eth0, "org.freedesktop.DBus.Mock", "GetCalls", "");
-    ASSERT_EQ(own.error, "");
-    ASSERT_GE(sd_bus_message_enter_container(own.reply, 'a', "(tsav)"), 0);
-    EXPECT_EQ(sd_bus_message_at_end(own.reply, false), 1);
+    sd_bus_message* own = nullptr;
+    ASSERT_GE(sd_bus_call_method(mockbus::bus(), net, eth0,
+                                 "org.freedesktop.DBus.Mock", "GetCalls",
+                                 nullptr, &own, ""),
+              0);
+    ASSERT_GE(sd_bus_message_enter_container(own, 'a', "(tsav)"), 0);
+    EXPECT_EQ(sd_bus_message_at_end(own, false), 1);
+    sd_bus_message_unref(own);
 }
