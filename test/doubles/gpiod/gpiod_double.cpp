@@ -142,20 +142,6 @@ int gpiod_double_set_input(const char* chip, unsigned int offset, int level)
     return s != nullptr ? 0 : -1;
 }
 
-int gpiod_double_line(const char* chip, unsigned int offset,
-                      GpiodDoubleLine* out)
-{
-    LineState* s = find(chip, offset);
-    if (s == nullptr)
-    {
-        return -1;
-    }
-    *out = {s->direction, s->level(), s->owner != nullptr, s->held, {}};
-    std::snprintf(out->consumer, sizeof(out->consumer), "%s",
-                  s->consumer.c_str());
-    return 0;
-}
-
 size_t gpiod_double_events(const GpiodDoubleEvent** out)
 {
     *out = events.data();

@@ -30,17 +30,6 @@ int gpiod_double_hold(const char* chip, unsigned int offset,
 /* The level an input line reads, set from outside the chip. */
 int gpiod_double_set_input(const char* chip, unsigned int offset, int level);
 
-struct GpiodDoubleLine
-{
-    int direction; /* GPIOD_LINE_DIRECTION_INPUT or _OUTPUT */
-    int value;     /* what the line reads: driven level or input level */
-    int requested; /* by this process */
-    int held;      /* by another process */
-    char consumer[32];
-};
-int gpiod_double_line(const char* chip, unsigned int offset,
-                      struct GpiodDoubleLine* out);
-
 enum GpiodDoubleEventKind
 {
     gpiodDoubleOpen,
