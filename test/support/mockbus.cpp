@@ -176,18 +176,6 @@ const std::vector<Service>& allServices()
     return all;
 }
 
-const Service& service(std::string_view key)
-{
-    for (const auto& s : allServices())
-    {
-        if (key == s.key)
-        {
-            return s;
-        }
-    }
-    throw std::invalid_argument("no mock with key " + std::string(key));
-}
-
 sd_bus* bus()
 {
     static sd_bus* connection = nullptr;

@@ -66,9 +66,6 @@ inline constexpr Service tempSensor{"temp_sensor",
 /** All of them, in the order `--mocks all` starts them. */
 const std::vector<Service>& allServices();
 
-/** The service with this key; throws std::invalid_argument if none. */
-const Service& service(std::string_view key);
-
 /** A D-Bus error from a mock (or the bus), or a local failure (name empty). */
 class Error : public std::runtime_error
 {
