@@ -1,227 +1,122 @@
 // Firmware version records and the BIOS version strings against a fake
-// version store and a fake software updater.
+// version store and software updater.
 #include "fakes.hpp"
 #include "fw_version.hpp"
 
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
-namespace kestrel::test
-{
-namespace
+namespace kestrel::test::fw_version_cases
 {
 
-using fw_version::biosFwInfoString;
-using fw_version::biosVersionString;
-using fw_version::VersionRecord;
-using testing::ElementsAre;
-using testing::IsEmpty;
+using namespace fw_version;
 
-VersionRecord record(std::initializer_list<uint8_t> head)
+Bytes record(Bytes head)
 {
-    VersionRecord r{};
-    std::copy(head.begin(), head.end(), r.begin());
-    return r;
+    head.resize(recordSize, 0x00);
+    return head;
 }
 
-Bytes cat(Bytes a, const Bytes& b)
+struct FakeFw : VersionStore, BiosVersion
 {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
-Bytes bytes(const VersionRecord& r)
-{
-    return {r.begin(), r.end()};
-}
-
-struct FakeStore : fw_version::VersionStore
-{
+    std::array<uint8_t, RecordTable::extent> table{};
     std::map<uint8_t, VersionRecord> records;
-    std::vector<uint8_t> saves;
+    Strings calls;
     int result = 0;
+    bool fail = false;
 
     int load(uint8_t index, VersionRecord& r) override
     {
-        if (result < 0)
-        {
-            return result;
-        }
-        if (records.contains(index))
+        if (result == 0 && records.contains(index))
         {
             r = records[index];
         }
-        return 0;
+        return result;
     }
     int save(uint8_t index, const VersionRecord& r) override
     {
-        saves.push_back(index);
-        if (result < 0)
-        {
-            return result;
-        }
+        calls.push_back("save " + std::to_string(index));
         records[index] = r;
-        return 0;
+        return result;
     }
-};
-
-struct FakeBios : fw_version::BiosVersion
-{
-    std::vector<std::string> published;
-    bool fail = false;
-
     void publish(const std::string& version) override
     {
-        if (fail)
-        {
-            throw BusFailure();
-        }
-        published.push_back(version);
+        failIf(fail);
+        calls.push_back(version);
+    }
+    Bytes entry(uint8_t index) const
+    {
+        return {table.begin() + 16 * index, table.begin() + 16 * (index + 1)};
     }
 };
 
-struct FwVersion : testing::Test
+Answer set(Request in, FakeFw& fw)
 {
-    std::array<uint8_t, fw_version::RecordTable::extent> table{};
-    FakeStore store;
-    FakeBios bios;
+    return setRevRecord(in, fw.table, fw, fw);
+}
 
-    Answer set(const Bytes& request)
-    {
-        return fw_version::setRevRecord(request, table, store, bios);
-    }
-    Answer get(const Bytes& request)
-    {
-        return fw_version::getRevRecord(request, store);
-    }
-    Bytes tableEntry(uint8_t index)
-    {
-        auto at = table.begin() + 16 * index;
-        return {at, at + 16};
-    }
-};
-
-TEST(FwVersionStrings, BiosVersionString)
+TEST(FwVersion, Strings)
 {
-    const std::pair<VersionRecord, const char*> cases[] = {
-        {record({0x01, 0x05}), "1.05"},
-        {record({0x01, 0x05, 0x00, 0x00, 0x03}), "1.05.03"},
-        {record({0x02, 0x0A, 'A', 'B'}), "2.10.AB"},
-        {record({0x02, 0x0A, 'A', 'B', 0x07}), "2.10.AB07"},
-        {record({0x02, 0x10, 'A', 'B', 0x10}), "2.16.AB16"},
-        {record({0xFF, 0xFF, 0xFF, 0xFF, 0xFF}), "255.255.\xFF\xFF"
-                                                 "255"},
-        {record({0x01, 0x02, 'X', 0x00}), "1.02.X"},
-        // A 0x00 first letter ends the text, as a C string.
-        {record({0x01, 0x02, 0x00, 'Y', 0x04}), "1.02."},
+    const std::pair<Bytes, const char*> versions[] = {
+        {{0x01, 0x05}, "1.05"},
+        {{0x01, 0x05, 0x00, 0x00, 0x03}, "1.05.03"},
+        {{0x02, 0x0A, 'A', 'B'}, "2.10.AB"},
+        {{0x02, 0x10, 'A', 'B', 0x10}, "2.16.AB16"},
+        {{0x01, 0x02, 0x00, 'Y', 0x04}, "1.02."}, // 0x00 ends the text
     };
-    for (const auto& [r, text] : cases)
+    for (const auto& [head, text] : versions)
     {
-        EXPECT_EQ(biosVersionString(r), text) << text;
+        VersionRecord r{};
+        std::copy(head.begin(), head.end(), r.begin());
+        EXPECT_EQ(biosVersionString(r), text);
     }
+    EXPECT_EQ(biosFwInfoString(0x01, 0x02, 0x1A, 0x00), "L2.1a");
+    EXPECT_EQ(biosFwInfoString(0x00, 0x03, 0x05, 0x62), "P3.05b");
+    EXPECT_EQ(biosFwInfoString(0x02, 0xFF, 0xFF, 0xFF), "P255.ff");
 }
 
-TEST(FwVersionStrings, BiosFwInfoString)
+TEST(FwVersion, SetRevRecord)
 {
-    const std::tuple<Bytes, const char*> cases[] = {
-        {{0x01, 0x02, 0x1A, 0x00}, "L2.1a"},
-        {{0x00, 0x03, 0x05, 0x62}, "P3.05b"},
-        {{0x02, 0x03, 0x05, 0xFF}, "P3.05"},
-        {{0x01, 0xFF, 0xFF, 0x7A}, "L255.ffz"},
-    };
-    for (const auto& [in, text] : cases)
-    {
-        EXPECT_EQ(biosFwInfoString(in[0], in[1], in[2], in[3]), text) << text;
-    }
-}
-
-TEST_F(FwVersion, BiosRecordIsKeptPublishedAndSaved)
-{
-    EXPECT_EQ(set({0x00, 0x02, 0x0A, 'A', 'B', 0x07}), success({0x00}));
-    EXPECT_THAT(bios.published, ElementsAre("2.10.AB07"));
-    EXPECT_THAT(store.saves, ElementsAre(0x00));
-    auto expected = bytes(record({0x02, 0x0A, 'A', 'B', 0x07}));
-    EXPECT_EQ(tableEntry(0), expected);
-    EXPECT_EQ(get({0x00}), success(expected));
-}
-
-TEST_F(FwVersion, OtherRecordsAreNotPublished)
-{
-    Bytes full(16, 0x5A);
-    EXPECT_EQ(set(cat({0x1C}, full)), success({0x00}));
-    EXPECT_EQ(set({0x05, 0x03}), success({0x00}));
-    EXPECT_THAT(bios.published, IsEmpty());
-    EXPECT_THAT(store.saves, ElementsAre(0x1C, 0x05));
-    EXPECT_EQ(tableEntry(0x1C), full);
-    EXPECT_EQ(get({0x1C}), success(full));
-    EXPECT_EQ(get({0x05, 0x77}), success(bytes(record({0x03}))));
-    // Never stored: zeroes.
-    EXPECT_EQ(get({0x1B}), success(Bytes(16, 0x00)));
-}
-
-TEST_F(FwVersion, ShortRecordReplacesTheWholeEntry)
-{
-    ASSERT_EQ(set(cat({0x07}, Bytes(16, 0x11))), success({0x00}));
-    ASSERT_EQ(set({0x07, 0x01, 0x02}), success({0x00}));
-    EXPECT_EQ(tableEntry(0x07), bytes(record({0x01, 0x02})));
-    EXPECT_EQ(get({0x07}), success(bytes(record({0x01, 0x02}))));
-    // Index alone: an all-zero record.
-    ASSERT_EQ(set({0x07}), success({0x00}));
-    EXPECT_EQ(get({0x07}), success(Bytes(16, 0x00)));
-}
-
-TEST_F(FwVersion, RefusedRequestsChangeNothing)
-{
-    const Case setCases[] = {
+    const Case cases[] = {
         {"empty", {}, failure(0xC7)},
-        {"17 record bytes", cat({0x02}, Bytes(17, 0x01)), failure(0xC7)},
+        {"17 bytes", cat({0x02}, Bytes(17, 0x01)), failure(0xC7)},
+        {"16 bytes", cat({0x1C}, Bytes(16, 0x5A)), success({0}), {"save 28"}},
         {"index past the last", {0x1D, 0x01}, failure(0xC1)},
-        {"index 0xFF", {0xFF}, failure(0xC1)},
+        {"BIOS",
+         {0, 2, 10, 'A', 'B', 7},
+         success({0}),
+         {"2.10.AB07", "save 0"}},
+        {"index alone", {0x05}, success({0}), {"save 5"}},
     };
-    for (const auto& c : setCases)
-    {
-        EXPECT_EQ(set(c.request), c.expected) << c.name;
-    }
-    EXPECT_EQ(table, decltype(table){});
-    EXPECT_THAT(store.saves, IsEmpty());
-    EXPECT_THAT(bios.published, IsEmpty());
+    check<FakeFw>(cases, set);
 
-    EXPECT_EQ(get({}), failure(0xC7));
-    EXPECT_EQ(get({0x1D}), failure(0xC1));
+    FakeFw fw;
+    fw.table.fill(0x11);
+    ASSERT_EQ(set(Bytes{0x07, 0x01, 0x02}, fw), success({0x00}));
+    EXPECT_EQ(fw.entry(7), record({0x01, 0x02})); // zero-padded
+    EXPECT_EQ(fw.entry(8), Bytes(16, 0x11));
+    // A failed publish keeps the entry but saves nothing.
+    fw.fail = true;
+    EXPECT_THROW(set(Bytes{0x00, 0x03}, fw), BusFailure);
+    EXPECT_EQ(fw.entry(0), record({0x03}));
+    EXPECT_EQ(fw.calls, Strings{"save 7"});
 }
 
-TEST_F(FwVersion, FailedPublishKeepsTheEntryButSavesNothing)
+TEST(FwVersion, GetRevRecordAndBiosFwInfo)
 {
-    bios.fail = true;
-    EXPECT_THROW(set({0x00, 0x02, 0x02}), BusFailure);
-    EXPECT_EQ(tableEntry(0), bytes(record({0x02, 0x02})));
-    EXPECT_THAT(store.saves, IsEmpty());
+    FakeFw fw;
+    ASSERT_EQ(set(Bytes{0x1C, 0x09, 0x08}, fw), success({0x00}));
+    EXPECT_EQ(getRevRecord(Bytes{0x1C, 0x77}, fw), success(record({9, 8})));
+    EXPECT_EQ(getRevRecord(Bytes{0x1B}, fw), success(record({})));
+    EXPECT_EQ(getRevRecord({}, fw), failure(0xC7));
+    EXPECT_EQ(getRevRecord(Bytes{0x1D}, fw), failure(0xC1));
+    // Store failures are not reported: zeroes for a failed load.
+    fw.result = -EIO;
+    EXPECT_EQ(getRevRecord(Bytes{0x1C}, fw), success(record({})));
+    EXPECT_EQ(set(Bytes{0x04, 0x01}, fw), success({0x00}));
+
+    fw.calls.clear();
+    EXPECT_EQ(setBiosFwInfo(Bytes{0x01, 0x02, 0x1A}, fw), failure(0xC7));
+    EXPECT_EQ(setBiosFwInfo(Bytes{0x01, 0x02, 0x1A, 0x61, 0x62}, fw),
+              success({0x00}));
+    EXPECT_EQ(fw.calls, Strings{"L2.1aa"});
 }
 
-TEST_F(FwVersion, StoreFailuresAreNotReported)
-{
-    store.records[0x03] = record({0x09});
-    store.result = -EIO;
-    // Today's answers: success for a lost save, zeroes for a failed load.
-    EXPECT_EQ(set({0x04, 0x01}), success({0x00}));
-    EXPECT_THAT(store.saves, ElementsAre(0x04));
-    EXPECT_EQ(get({0x03}), success(Bytes(16, 0x00)));
-}
-
-TEST(FwVersionBiosInfo, PublishesAfterTheLengthCheck)
-{
-    FakeBios bios;
-    EXPECT_EQ(fw_version::setBiosFwInfo(Bytes{0x01, 0x02, 0x1A}, bios),
-              failure(0xC7));
-    EXPECT_THAT(bios.published, IsEmpty());
-    EXPECT_EQ(
-        fw_version::setBiosFwInfo(Bytes{0x01, 0x02, 0x1A, 0x61, 0x62}, bios),
-        success({0x00}));
-    EXPECT_THAT(bios.published, ElementsAre("L2.1aa"));
-    bios.fail = true;
-    EXPECT_THROW(fw_version::setBiosFwInfo(Bytes{0x00, 0x01, 0x02, 0x00}, bios),
-                 BusFailure);
-}
-
-} // namespace
-} // namespace kestrel::test
+} // namespace kestrel::test::fw_version_cases

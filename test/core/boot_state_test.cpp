@@ -1,0 +1,85 @@
+// BIOS POST status, BMC interface and boot complete, against fakes of the
+// host state service and the LED group manager.
+#include "bios_post_status.hpp"
+#include "bmc_interface.hpp"
+#include "boot_complete.hpp"
+#include "dbus_names.hpp"
+#include "fakes.hpp"
+
+namespace kestrel::test::boot_state_cases
+{
+
+using namespace bios_post_status;
+
+/** Records each stage published with the status kept at that moment. */
+struct FakeProgress : BootProgress
+{
+    uint8_t last = 0xEE;
+    Strings calls;
+    bool fail = false;
+
+    void setStage(const std::string& stage) override
+    {
+        failIf(fail);
+        auto name = stage.substr(stage.rfind('.') + 1);
+        calls.push_back(std::to_string(last) + " " + name);
+    }
+};
+
+Answer setPost(Request in, FakeProgress& progress)
+{
+    return setBiosPostStatus(in, progress.last, progress);
+}
+
+TEST(BiosPostStatus, SetKeepsThenPublishes)
+{
+    const Case cases[] = {
+        {"empty", {}, failure(0xC7)},
+        {"0", {0x00}, success(), {"0 Unspecified"}},
+        {"1", {0x01}, success(), {"1 Unspecified"}},
+        {"2", {0x02}, success(), {"2 SystemInitComplete"}},
+        {"3, trailing", {0x03, 0x09}, success(), {"3 SystemInitComplete"}},
+        {"4", {0x04}, success(), {"4 OSStart"}},
+        {"past the last", {0x05}, failure(0xC1)},
+    };
+    check<FakeProgress>(cases, setPost);
+    EXPECT_EQ(std::string(bootProgressStage(0x04)),
+              "xyz.openbmc_project.State.Boot.Progress.ProgressStages.OSStart");
+    // Kept even when publishing fails.
+    FakeProgress progress;
+    progress.fail = true;
+    EXPECT_THROW(setPost(Bytes{0x03}, progress), BusFailure);
+    EXPECT_EQ(getBiosPostStatus(Bytes{0x01}, progress.last), success({3}));
+}
+
+TEST(BmcInterface, Requests)
+{
+    const Case cases[] = {
+        {"too short", {0x01, 0x00}, failure(0xC7)},
+        {"bit 0", {0x01, 0x00, 0x01}, success({0x07, 0x00, 0x00})},
+        {"bit 1, trailing", {0x01, 0x00, 0x02, 0x09}, success({0, 7, 0})},
+        {"largest mask", {0x01, 0x00, 0x07}, success({0x07, 0x07, 0x07})},
+        {"past the largest", {0x01, 0x00, 0x08}, failure(0xC1)},
+        {"first byte not 1", {0x00, 0x00, 0x01}, failure(0xC1)},
+        {"second byte not 0", {0x01, 0x01, 0x01}, failure(0xC1)},
+    };
+    for (const auto& c : cases)
+    {
+        EXPECT_EQ(bmc_interface::getBmcInterface(c.request), c.expected)
+            << c.name;
+    }
+}
+
+TEST(BootComplete, FollowsTheBmcBootedGroupOnly)
+{
+    using boot_complete::getBootComplete;
+    FakeLedGroups leds;
+    leds.groups[dbus::ledSystemFault] = true;
+    EXPECT_EQ(getBootComplete({}, leds), success({0x00}));
+    leds.groups[dbus::ledBmcBooted] = true;
+    EXPECT_EQ(getBootComplete(Bytes{0x00, 0x05}, leds), success({0x01}));
+    leds.fail = true;
+    EXPECT_THROW(getBootComplete({}, leds), BusFailure);
+}
+
+} // namespace kestrel::test::boot_state_cases
