@@ -23,15 +23,6 @@ constexpr auto unit =
     "/org/freedesktop/systemd1/unit/phosphor_2dpid_2dcontrol_2eservice";
 constexpr uint32_t tableOffset = 0x3F40;
 
-/** The completion code followed by the response bytes. */
-Bytes ask(ipmi::Cmd cmd, const Bytes& data = {})
-{
-    kestrelProvider(); // loaded on first use
-    Reply reply = send(0x3A, cmd, data);
-    reply.data.insert(reply.data.begin(), reply.cc);
-    return reply.data;
-}
-
 /** hwmon<index>/pwm1..6 holding `raw`. */
 void makeHwmon(int index, const std::string& raw, int outputs = 6)
 {

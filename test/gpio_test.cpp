@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 namespace mockbus = kestrel::test::mockbus;
+using kestrel::test::ask;
 using kestrel::test::Bytes;
 using testing::ElementsAre;
 
@@ -24,14 +25,6 @@ void* gpiodDouble = nullptr;
 
 // One of the double's control functions.
 #define DOUBLE(fn) reinterpret_cast<decltype(&fn)>(::dlsym(gpiodDouble, #fn))
-
-/** The completion code followed by the response bytes. */
-Bytes ask(ipmi::Cmd cmd, const Bytes& data)
-{
-    auto reply = kestrel::test::send(0x3A, cmd, data);
-    reply.data.insert(reply.data.begin(), reply.cc);
-    return reply.data;
-}
 
 void board(unsigned int lines, const char* name = chip)
 {

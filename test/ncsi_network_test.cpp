@@ -33,15 +33,6 @@ std::string commandsLog()
     return textOf(fs::path(std::getenv("SB_RUN")) / "commands.log");
 }
 
-/** The completion code followed by the response bytes. */
-Bytes ask(ipmi::Cmd cmd, const Bytes& data)
-{
-    kestrelProvider(); // loaded on first use
-    Reply reply = send(0x3A, cmd, data);
-    reply.data.insert(reply.data.begin(), reply.cc);
-    return reply.data;
-}
-
 struct NcsiNetworkTest : mockbus::MockTest
 {
     NcsiNetworkTest() : MockTest({mockbus::network, mockbus::systemd})

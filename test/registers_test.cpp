@@ -32,15 +32,6 @@ uint32_t mem(uint32_t address, std::optional<uint32_t> value = {})
     return word;
 }
 
-/** The completion code followed by the response bytes. */
-Bytes ask(ipmi::Cmd cmd, const Bytes& data)
-{
-    kestrelProvider(); // loaded on first use
-    Reply reply = send(0x3A, cmd, data);
-    reply.data.insert(reply.data.begin(), reply.cc);
-    return reply.data;
-}
-
 // The speaker worker's sleeps resolve here (the executable exports it): each
 // records the speaker register and its length, and waits while held.
 std::mutex sleepsMutex;

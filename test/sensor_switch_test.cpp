@@ -14,15 +14,6 @@ using testing::IsEmpty;
 namespace
 {
 
-/** The completion code followed by the response bytes. */
-Bytes ask(ipmi::Cmd cmd, const Bytes& data)
-{
-    kestrelProvider(); // loaded on first use
-    Reply reply = send(0x3A, cmd, data);
-    reply.data.insert(reply.data.begin(), reply.cc);
-    return reply.data;
-}
-
 struct SensorSwitchTest : mockbus::MockTest
 {
     SensorSwitchTest() : MockTest({mockbus::systemd})

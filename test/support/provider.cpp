@@ -51,6 +51,14 @@ Reply send(ipmi::NetFn netFn, ipmi::Cmd cmd, const Bytes& data)
     return {reply.cc, std::move(reply.data)};
 }
 
+Bytes ask(ipmi::Cmd cmd, const Bytes& data)
+{
+    kestrelProvider();
+    Reply reply = send(0x3A, cmd, data);
+    reply.data.insert(reply.data.begin(), reply.cc);
+    return reply.data;
+}
+
 Reply HostBus::send(ipmi::NetFn netFn, ipmi::Cmd cmd, const Bytes& data)
 {
     auto reply = ipmi::host::execute(io, netFn, cmd, data, bus);

@@ -45,6 +45,10 @@ T providerSymbol(const char* name)
  *  legacy handler, which opens its own, sees. */
 Reply send(ipmi::NetFn netFn, ipmi::Cmd cmd, const Bytes& data = {});
 
+/** A request to the board's OEM NetFn 0x3A, loading the library on first
+ *  use: the completion code followed by the response bytes, for tables. */
+Bytes ask(ipmi::Cmd cmd, const Bytes& data = {});
+
 /** `count` bytes of the EEPROM image from `offset`.  These read and rewrite
  *  the whole image file, and throw std::out_of_range past its end. */
 Bytes readEeprom(std::size_t offset, std::size_t count);
