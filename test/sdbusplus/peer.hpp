@@ -7,10 +7,7 @@
 #include <systemd/sd-bus.h>
 
 #include <atomic>
-#include <mutex>
-#include <string>
 #include <thread>
-#include <vector>
 
 namespace kestrel::test
 {
@@ -19,17 +16,12 @@ inline constexpr auto peerName = "org.kestrel.test.Peer";
 inline constexpr auto peerPath = "/org/kestrel/test/peer";
 inline constexpr auto peerInterface = "org.kestrel.test.Peer";
 inline constexpr auto peerSignal = "Ping";
-inline constexpr auto peerErrorName = "org.kestrel.test.Error.Boom";
-inline constexpr auto peerErrorMessage = "boom happened";
 
 /** Methods on peerPath (any interface):
  *   Echo           replies with the call's own arguments
- *   Fail           replies the error peerErrorName / peerErrorMessage
  *   Ignore         never replies
  *   PingThenEcho   sends the signal peerInterface.Ping (with the call's
- *                  arguments), then replies as Echo
- *  and org.freedesktop.DBus.Properties.Get on interface peerInterface:
- *   Count = u 7, Name = s "kestrel". */
+ *                  arguments), then replies as Echo */
 class Peer
 {
   public:
@@ -38,24 +30,11 @@ class Peer
     Peer(const Peer&) = delete;
     Peer& operator=(const Peer&) = delete;
 
-    struct Call
-    {
-        std::string member;
-        std::string signature;
-    };
-    /** The calls received so far, in order. */
-    std::vector<Call> calls();
-
   private:
     std::atomic<bool> stop{false};
-    std::mutex lock;
-    std::vector<Call> received;
     std::thread thread;
 
-    void serve(sd_bus* bus);
-    static int onMessage(sd_bus_message* m, void* userdata,
-                         sd_bus_error* error);
-    int handle(sd_bus_message* m);
+    static int handle(sd_bus_message* m, void* userdata, sd_bus_error* error);
 };
 
 } // namespace kestrel::test
