@@ -45,6 +45,19 @@ for dir in /usr/share /tmp /run /var/lib; do
 done
 (cd /tmp && "$sandbox" -- sh -c "touch ./$probe")
 check "a command started in /tmp writes to the private /tmp" test ! -e "/tmp/$probe"
+# The board's state (/var/lib, the EEPROM) persists across runs, as over a
+# reboot; --fresh starts from an erased board.
+state=$scratch/state
+"$sandbox" --state "$state" -- sh -c \
+    'echo first >/var/lib/probe && printf "\022" |
+     dd of=/sys/bus/i2c/devices/7-0050/eeprom bs=1 seek=5 conv=notrunc status=none'
+out=$("$sandbox" --state "$state" -- sh -c \
+    'cat /var/lib/probe; od -An -tx1 -j4 -N3 /sys/bus/i2c/devices/7-0050/eeprom')
+check "a second run sees the first run's state" test "$out" = "first
+ ff 12 ff"
+"$sandbox" --state "$state" --fresh -- sh -c \
+    'test ! -e /var/lib/probe && test "$(od -An -tx1 -j5 -N1 /sys/bus/i2c/devices/7-0050/eeprom)" = " ff"'
+check "--fresh starts from an erased board" test $? -eq 0
 mkdir "$scratch/precious"
 touch "$scratch/precious/file"
 "$sandbox" --state "$scratch/precious" --fresh -- true 2>/dev/null
