@@ -254,40 +254,6 @@ void reset(const Service& service)
     clearCalls(service);
 }
 
-Value::Value(std::string_view sig, std::string_view text) : sig(sig), text(text)
-{
-}
-Value::Value(bool v) : sig("b"), text(v ? "true" : "false")
-{
-}
-Value::Value(uint8_t v) : sig("y"), text(std::to_string(v))
-{
-}
-Value::Value(int16_t v) : sig("n"), text(std::to_string(v))
-{
-}
-Value::Value(uint16_t v) : sig("q"), text(std::to_string(v))
-{
-}
-Value::Value(int32_t v) : sig("i"), text(std::to_string(v))
-{
-}
-Value::Value(uint32_t v) : sig("u"), text(std::to_string(v))
-{
-}
-Value::Value(int64_t v) : sig("x"), text(std::to_string(v))
-{
-}
-Value::Value(uint64_t v) : sig("t"), text(std::to_string(v))
-{
-}
-Value::Value(const char* v) : sig("s"), text(v)
-{
-}
-Value::Value(const std::string& v) : sig("s"), text(v)
-{
-}
-
 void addMethod(const Service& service, const std::string& path,
                const std::string& iface, const std::string& name,
                const std::string& inSig, const std::string& outSig,

@@ -15,12 +15,14 @@
 // ("av:[s:x,b:true]").  The value of a Properties.Set call shows the type it
 // was sent with ("s:xyz.openbmc_project...", not "v:...").
 
+#include <concepts>
 #include <cstdint>
 #include <initializer_list>
 #include <ostream>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -118,17 +120,40 @@ struct Value
     std::string sig;
     std::string text;
 
-    Value(std::string_view sig, std::string_view text);
-    Value(bool v);
-    Value(uint8_t v);
-    Value(int16_t v);
-    Value(uint16_t v);
-    Value(int32_t v);
-    Value(uint32_t v);
-    Value(int64_t v);
-    Value(uint64_t v);
-    Value(const char* v);
-    Value(const std::string& v);
+    Value(std::string_view sig, std::string_view text) : sig(sig), text(text)
+    {
+    }
+    Value(const char* v) : sig("s"), text(v)
+    {
+    }
+    Value(const std::string& v) : sig("s"), text(v)
+    {
+    }
+    template <std::integral T>
+    Value(T v) :
+        sig(std::is_same_v<T, bool> ? "b" : signatureOf<T>()),
+        text(std::is_same_v<T, bool> ? (v ? "true" : "false")
+                                     : std::to_string(v))
+    {
+    }
+
+  private:
+    template <typename T>
+    static const char* signatureOf()
+    {
+        constexpr bool s = std::is_signed_v<T>;
+        switch (sizeof(T))
+        {
+            case 1:
+                return "y";
+            case 2:
+                return s ? "n" : "q";
+            case 4:
+                return s ? "i" : "u";
+            default:
+                return s ? "x" : "t";
+        }
+    }
 };
 
 /** Replace (or add) method NAME of IFACE on the mock's object PATH with
