@@ -5,17 +5,13 @@
 #include <linux/i2c.h>
 
 #include <span>
+#include <tuple>
 
 namespace
 {
 
-struct Msg
-{
-    uint16_t addr;
-    uint16_t flags;
-    Bytes data;
-    bool operator==(const Msg&) const = default;
-};
+/** Address, flags and bytes of one message. */
+using Msg = std::tuple<uint16_t, uint16_t, Bytes>;
 
 // What the fake adapter saw in the last I2C_RDWR, and how it answers: the
 // device reads as 0xa0, 0xa1, ...
