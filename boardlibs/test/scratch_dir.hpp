@@ -1,7 +1,11 @@
-// A private directory under /tmp for one test, removed afterwards.
+// A private directory under /tmp for one test, removed afterwards, and
+// whole-file helpers.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -11,6 +15,8 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+
+using Bytes = std::vector<uint8_t>;
 
 class ScratchDir : public ::testing::Test
 {
@@ -24,8 +30,7 @@ class ScratchDir : public ::testing::Test
 
     void TearDown() override
     {
-        std::error_code ec;
-        std::filesystem::remove_all(dir, ec);
+        std::filesystem::remove_all(dir);
     }
 
     std::string path(const std::string& name) const
@@ -33,7 +38,7 @@ class ScratchDir : public ::testing::Test
         return dir + "/" + name;
     }
 
-    static std::vector<uint8_t> slurp(const std::string& file)
+    static Bytes slurp(const std::string& file)
     {
         std::ifstream in(file, std::ios::binary);
         return {std::istreambuf_iterator<char>(in), {}};
@@ -44,16 +49,16 @@ class ScratchDir : public ::testing::Test
         std::ofstream(file, std::ios::binary) << text;
     }
 
-    // Names in the directory other than `keep`, e.g. leftover temporaries.
+    /** Names in the directory but `keep`, e.g. leftover temporaries. */
     std::vector<std::string> strays(const std::vector<std::string>& keep) const
     {
         std::vector<std::string> found;
         for (const auto& e : std::filesystem::directory_iterator(dir))
         {
-            std::string name = e.path().filename();
-            if (std::find(keep.begin(), keep.end(), name) == keep.end())
+            if (std::ranges::find(keep, e.path().filename().string()) ==
+                keep.end())
             {
-                found.push_back(name);
+                found.push_back(e.path().filename());
             }
         }
         return found;
