@@ -24,8 +24,7 @@ class IpmitoolTest : public testing::Test
         host = std::make_unique<kestrel::test::IpmidProcess>(
             kestrel::test::IpmidProcess::Options{
                 .dummySocket = kestrel::test::tempDir() / "ipmi.sock",
-                .preload = {GPIOD_DOUBLE},
-                .log = {}});
+                .preload = {GPIOD_DOUBLE}});
         ASSERT_TRUE(host->ready()) << "ipmid did not start";
         ::setenv("IPMI_DUMMY_SOCK", host->dummySocket().c_str(), 1);
     }

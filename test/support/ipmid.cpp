@@ -6,7 +6,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <string_view>
 
@@ -17,34 +16,6 @@ namespace kestrel::test
 
 namespace
 {
-
-// The test's environment, with LD_PRELOAD set to `preload`.  A sanitized
-// build then has a library ahead of the ASan runtime, which is harmless for
-// doubles that replace no allocator, so ASan is told not to refuse it.
-std::vector<std::string>
-    environmentWith(const std::vector<std::string>& preload)
-{
-    std::string libs;
-    for (const auto& lib : preload)
-    {
-        libs += (libs.empty() ? "" : ":") + lib;
-    }
-    const char* asan = std::getenv("ASAN_OPTIONS");
-    std::vector<std::string> env = {"LD_PRELOAD=" + libs,
-                                    std::string("ASAN_OPTIONS=") +
-                                        (asan != nullptr ? asan : "") +
-                                        ":verify_asan_link_order=0"};
-    for (char** e = environ; *e != nullptr; ++e)
-    {
-        std::string_view var = *e;
-        if (!var.starts_with("LD_PRELOAD=") &&
-            !var.starts_with("ASAN_OPTIONS="))
-        {
-            env.emplace_back(var);
-        }
-    }
-    return env;
-}
 
 std::vector<char*> pointers(std::vector<std::string>& strings)
 {
@@ -74,32 +45,37 @@ IpmidProcess::IpmidProcess(Options opts) : options(std::move(opts))
                                      options.dummySocket.string(),
                                      "--notify-fd",
                                      std::to_string(fds[1])};
+    // The test's environment with LD_PRELOAD set.  A sanitized build then
+    // has a library ahead of the ASan runtime, which is harmless for
+    // doubles that replace no allocator, so ASan is told not to refuse it.
+    std::string libs;
+    for (const auto& lib : options.preload)
+    {
+        libs += (libs.empty() ? "" : ":") + lib;
+    }
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    std::vector<std::string> env = {"LD_PRELOAD=" + libs,
+                                    std::string("ASAN_OPTIONS=") +
+                                        (asan != nullptr ? asan : "") +
+                                        ":verify_asan_link_order=0"};
+    for (char** e = environ; *e != nullptr; ++e)
+    {
+        std::string_view var = *e;
+        if (!var.starts_with("LD_PRELOAD=") &&
+            !var.starts_with("ASAN_OPTIONS="))
+        {
+            env.emplace_back(var);
+        }
+    }
     std::vector<char*> argv = pointers(args);
-    std::vector<std::string> env = options.preload.empty()
-                                       ? std::vector<std::string>{}
-                                       : environmentWith(options.preload);
     std::vector<char*> envp = pointers(env);
-    std::string out = options.log.string();
-    std::string err = out + ".err";
 
     child = ::fork();
     if (child == 0)
     {
         ::close(fds[0]);
         ::fcntl(fds[1], F_SETFD, 0); // the notify end survives exec
-        if (!out.empty())
-        {
-            std::freopen(out.c_str(), "a", stdout);
-            std::freopen(err.c_str(), "a", stderr);
-        }
-        if (options.preload.empty())
-        {
-            ::execv(argv[0], argv.data());
-        }
-        else
-        {
-            ::execve(argv[0], argv.data(), envp.data());
-        }
+        ::execve(argv[0], argv.data(), envp.data());
         ::_exit(127);
     }
     ::close(fds[1]);
@@ -117,19 +93,10 @@ IpmidProcess::IpmidProcess(Options opts) : options(std::move(opts))
 
 IpmidProcess::~IpmidProcess()
 {
-    stop();
-}
-
-bool IpmidProcess::stop()
-{
-    int status = -1;
     if (child > 0 && ::kill(child, SIGTERM) == 0)
     {
-        ::waitpid(child, &status, 0);
+        ::waitpid(child, nullptr, 0);
     }
-    child = -1;
-    isReady = false;
-    return status == 0;
 }
 
 } // namespace kestrel::test

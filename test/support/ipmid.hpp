@@ -19,17 +19,14 @@ class IpmidProcess
     {
         /** The socket of ipmitool's dummy interface it serves. */
         std::filesystem::path dummySocket;
-        /** Libraries it runs with in LD_PRELOAD (test doubles); empty
-         *  leaves its environment as the test's. */
+        /** Libraries it runs with in LD_PRELOAD (test doubles). */
         std::vector<std::string> preload;
-        /** Appends its stdout here and its stderr to LOG.err; empty leaves
-         *  them the test's own. */
-        std::filesystem::path log;
     };
 
     /** Starts it and waits until both front ends accept requests (its bus
      *  name is owned and the dummy socket listens); ready() says whether
-     *  that happened within 10 s. */
+     *  that happened within 10 s.  It is stopped with SIGTERM when this
+     *  object goes. */
     explicit IpmidProcess(Options options);
     ~IpmidProcess();
     IpmidProcess(const IpmidProcess&) = delete;
@@ -39,17 +36,10 @@ class IpmidProcess
     {
         return isReady;
     }
-    pid_t pid() const
-    {
-        return child;
-    }
     const std::filesystem::path& dummySocket() const
     {
         return options.dummySocket;
     }
-
-    /** SIGTERM and wait for it; true when it exited with status 0. */
-    bool stop();
 
   private:
     Options options;
