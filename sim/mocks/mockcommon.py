@@ -21,7 +21,8 @@ module adds them:
   * Values as text.  GetAllCallsText, GetPropertyText, UpdatePropertyText,
     EmitSignalText and EmitPropertiesChangedText on the main object's Mock
     interface take and give values as "type:value" text, so the tests'
-    client needs no D-Bus value codec of its own.  Sequence numbers
+    client needs no D-Bus value codec of its own; FailMethod and FailSet
+    make a method, or the Set of one property, answer with a D-Bus error.  Sequence numbers
     keep growing across ClearAllCalls and Mock.Reset.
 
 Methods are added with add_method() rather than dbusmock's AddMethod: that
@@ -382,6 +383,22 @@ def _emit_properties_changed_text(_self, path, iface, prop, sig, text):
                              [iface, changed, dbus.Array([], signature='s')])
 
 
+def _raise_code(error_name, message):
+    return f'raise dbus.exceptions.DBusException({str(message)!r}, name={str(error_name)!r})'
+
+
+def _fail_method(_self, path, iface, name, in_sig, out_sig, error_name, message):
+    _object(path).AddMethod(iface, name, in_sig, out_sig, _raise_code(error_name, message))
+
+
+def _fail_set(_self, path, prop, error_name, message):
+    # The other properties keep the typed Set.
+    _object(path).AddMethod(PROPS_IFACE, 'Set', 'ssv', '',
+                            f'if args[1] == {str(prop)!r}:\n'
+                            f'    {_raise_code(error_name, message)}\n'
+                            'typed_set(self, *args)\n')
+
+
 # ---------------------------------------------------------------------------
 # Template set-up.
 
@@ -396,7 +413,9 @@ def setup(mock):
             ('GetPropertyText', 'sss', 's', _get_property_text),
             ('UpdatePropertyText', 'sssss', '', _update_property_text),
             ('EmitSignalText', 'sssasas', '', _emit_signal_text),
-            ('EmitPropertiesChangedText', 'sssss', '', _emit_properties_changed_text)):
+            ('EmitPropertiesChangedText', 'sssss', '', _emit_properties_changed_text),
+            ('FailMethod', 'sssssss', '', _fail_method),
+            ('FailSet', 'ssss', '', _fail_set)):
         add_method(mock, MOCK_IFACE, name, in_sig, out_sig, impl, recorded=False)
     _install_typed_set(mock)
 

@@ -105,46 +105,6 @@ void appendStrings(sd_bus_message* m, const std::vector<std::string>& strings)
     check(sd_bus_message_append_strv(m, strv.data()), "append strings");
 }
 
-// A Python string literal holding s, for code run in a mock.
-std::string pyString(const std::string& s)
-{
-    std::string out = "'";
-    for (unsigned char c : s)
-    {
-        switch (c)
-        {
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\'':
-                out += "\\'";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            default:
-                if (c < 0x20 || c == 0x7f)
-                {
-                    constexpr const char* hex = "0123456789abcdef";
-                    out += "\\x";
-                    out += hex[c >> 4];
-                    out += hex[c & 0xf];
-                }
-                else
-                {
-                    out += static_cast<char>(c); // UTF-8 passes through
-                }
-        }
-    }
-    return out + "'";
-}
-
-std::string raiseCode(const std::string& errorName, const std::string& message)
-{
-    return "raise dbus.exceptions.DBusException(" + pyString(message) +
-           ", name=" + pyString(errorName) + ")";
-}
-
 void runShellLib(const std::string& script,
                  const std::vector<std::string>& args)
 {
@@ -254,35 +214,20 @@ void reset(const Service& service)
     clearCalls(service);
 }
 
-void addMethod(const Service& service, const std::string& path,
-               const std::string& iface, const std::string& name,
-               const std::string& inSig, const std::string& outSig,
-               const std::string& pythonCode)
-{
-    Message req = newCall(service.name, path, mockIface, "AddMethod");
-    check(sd_bus_message_append(req.get(), "sssss", iface.c_str(), name.c_str(),
-                                inSig.c_str(), outSig.c_str(),
-                                pythonCode.c_str()),
-          "append AddMethod arguments");
-    call(req);
-}
-
 void failMethod(const Service& service, const std::string& path,
                 const std::string& iface, const std::string& name,
                 const std::string& inSig, const std::string& outSig,
                 const std::string& errorName, const std::string& message)
 {
-    addMethod(service, path, iface, name, inSig, outSig,
-              raiseCode(errorName, message));
+    callMock(service, "FailMethod", path, iface, name, inSig, outSig, errorName,
+             message);
 }
 
 void failSet(const Service& service, const std::string& path,
              const std::string& property, const std::string& errorName,
              const std::string& message)
 {
-    addMethod(service, path, propsIface, "Set", "ssv", "",
-              "if args[1] == " + pyString(property) + ":\n    " +
-                  raiseCode(errorName, message) + "\ntyped_set(self, *args)\n");
+    callMock(service, "FailSet", path, property, errorName, message);
 }
 
 void updateProperty(const Service& service, const std::string& path,

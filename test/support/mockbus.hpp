@@ -156,16 +156,9 @@ struct Value
     }
 };
 
-/** Replace (or add) method NAME of IFACE on the mock's object PATH with
- *  Python code run in the mock: `args` holds the arguments, assigning `ret`
- *  sets the return value, `self` is the object (state kept on it lasts until
- *  reset()).  The call is recorded as before. */
-void addMethod(const Service& service, const std::string& path,
-               const std::string& iface, const std::string& name,
-               const std::string& inSig, const std::string& outSig,
-               const std::string& pythonCode);
-
-/** Make that method answer with the D-Bus error errorName and message. */
+/** Make method NAME of IFACE on the mock's object PATH answer with the
+ *  D-Bus error errorName and message (until reset()); the call is still
+ *  recorded. */
 void failMethod(const Service& service, const std::string& path,
                 const std::string& iface, const std::string& name,
                 const std::string& inSig, const std::string& outSig,
