@@ -28,25 +28,25 @@ TEST(ChassisId, Set)
     };
     const Bytes b31(31, 'B');
     const Case cases[] = {
-        {"short ID", kst1, success(), wrote(recordOf(kst1))},
-        {"empty erases", {}, success(), wrote(Bytes(32, 0xFF))},
-        {"32 bytes", Bytes(32, 'B'), success(), wrote(recordOf(b31))},
-        {"33 bytes", Bytes(33, 'C'), failure(0xC7)},
+        {"short ID", kst1, ok(), wrote(recordOf(kst1))},
+        {"empty erases", {}, ok(), wrote(Bytes(32, 0xFF))},
+        {"32 bytes", Bytes(32, 'B'), ok(), wrote(recordOf(b31))},
+        {"33 bytes", Bytes(33, 'C'), cc(0xC7)},
     };
     check<FakeEeprom>(cases, setChassisId);
     FakeEeprom failing;
     failing.failAt = chassis::recordOffset;
-    EXPECT_EQ(setChassisId(kst1, failing), failure(0xC1));
+    EXPECT_EQ(setChassisId(kst1, failing), cc(0xC1));
 }
 
 TEST(ChassisId, Get)
 {
-    const Answer allOnes = success(Bytes(31, 0xFF));
+    const Answer allOnes = ok(Bytes(31, 0xFF));
     Bytes badChecksum = recordOf(kst1);
     badChecksum[31] ^= 0x01;
     const std::pair<Bytes, Answer> cases[] = {
-        {recordOf(kst1), success(cat(kst1, {0x00}))}, // terminated
-        {recordOf(Bytes(31, 'Z')), success(Bytes(31, 'Z'))},
+        {recordOf(kst1), ok(cat(kst1, {0x00}))}, // terminated
+        {recordOf(Bytes(31, 'Z')), ok(Bytes(31, 'Z'))},
         {Bytes(32, 0xFF), allOnes},
         {Bytes(32, 0x00), allOnes},
         {badChecksum, allOnes},

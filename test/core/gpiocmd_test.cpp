@@ -8,80 +8,84 @@ namespace kestrel::test::gpiocmd_cases
 
 using namespace gpiocmd;
 
-const std::string fault = std::string("on ") + dbus::ledSystemFault;
+const std::string led = dbus::ledSystemFault;
+const std::string in1 = "writeLine c 5 ipmiset 0 1";
+const std::string out7 = "writeLine c 5 ipmiset 1 7";
+const std::string dir = "readLine c 5 ipmiget direction";
+const std::string value = "readLine c 5 ipmiget value";
 
-/** Line 5 of chip "c" answers `direction` and `value`; no other line can
- *  be reached.  Passes log "chip offset consumer what". */
+/** Lines answer what `answers` holds: line 5 of chip "c" is an output at
+ *  1 and takes an input at 1 and an output at 7; other lines fail. */
 struct FakeGpio : FakeLedGroups, GpioLines, gpiocmd::Log
 {
-    int direction = 2;
-    int value = 1;
-
-    int readLine(const std::string& chip, uint8_t offset,
-                 const std::string& consumer, Read what) override
-    {
-        bool dir = what == Read::direction;
-        calls.push_back(chip + std::to_string(offset) + " " + consumer +
-                        (dir ? " direction" : " value"));
-        return chip != "c" || offset != 5 ? -1 : dir ? direction : value;
-    }
-    bool writeLine(const std::string& chip, uint8_t offset,
-                   const std::string& consumer, bool output,
-                   uint8_t level) override
-    {
-        calls.push_back(chip + std::to_string(offset) + " " + consumer +
-                        (output ? " out " : " in ") + std::to_string(level));
-        return chip == "c" && offset == 5;
-    }
-    void systemFaultLed() override
-    {
-        calls.emplace_back("log");
-    }
+    FAKE(int, readLine,
+         (const std::string& chip, uint8_t at, const std::string& user, Read r),
+         chip, at, user, r == Read::value ? "value" : "direction");
+    FAKE(bool, writeLine,
+         (const std::string& chip, uint8_t at, const std::string& user,
+          bool out, uint8_t level),
+         chip, at, user, out, level);
+    FAKE(void, systemFaultLed, ());
 };
+
+FakeGpio line5()
+{
+    FakeGpio g;
+    g.answers = {
+        {dir, "2"}, {value, "1"}, {"readLine", "-1"}, {in1, "1"}, {out7, "1"}};
+    return g;
+}
 
 TEST(Gpio, Set)
 {
-    const std::string out7 = "c5 ipmiset out 7", off = "off" + fault.substr(2);
+    const std::string on = "setAsserted 1 " + led, off = "setAsserted 0 " + led;
     const Case cases[] = {
-        {"too short", {0x05, 0x02}, failure(0xC7)},
-        {"input", {5, 0x01, 1}, success({5, 1, 1}), {"c5 ipmiset in 1"}},
-        {"output, trailing", {5, 2, 7, 9}, success({5, 2, 7}), {out7}},
-        {"direction 0", {0x05, 0x00, 0x01}, failure(0xCC)},
-        {"direction 3", {0x05, 0x03, 0x01}, failure(0xCC)},
-        {"unreachable", {6, 1, 0}, failure(0xCC), {"c6 ipmiset in 0"}},
-        {"fault LED", {0x33, 2, 0x80}, success({0x33, 2, 0}), {"log", fault}},
-        {"fault LED off", {0x33, 9, 0}, success({0x33, 9, 0}), {"log", off}},
+        {"too short", {0x05, 0x02}, cc(0xC7)},
+        {"input", {5, 0x01, 1}, ok({5, 1, 1}), {in1}},
+        {"output, trailing", {5, 2, 7, 9}, ok({5, 2, 7}), {out7}},
+        {"direction 0", {0x05, 0x00, 0x01}, cc(0xCC)},
+        {"direction 3", {0x05, 0x03, 0x01}, cc(0xCC)},
+        {"unreachable", {6, 1, 0}, cc(0xCC), {"writeLine c 6 ipmiset 0 0"}},
+        {"fault LED",
+         {0x33, 2, 0x80},
+         ok({0x33, 2, 0}),
+         {"systemFaultLed", on}},
+        {"fault LED off",
+         {0x33, 9, 0},
+         ok({0x33, 9, 0}),
+         {"systemFaultLed", off}},
     };
     auto set = [](Request in, FakeGpio& g) {
         return setGpio(in, g, g, g, "c");
     };
-    check<FakeGpio>(cases, set);
+    check(cases, set, line5());
     // The entry is written before the bus call that fails.
     FakeGpio failing;
-    failing.fail = true;
+    failing.answers = {{"setAsserted", "throw"}};
     EXPECT_THROW(set(Bytes{0x33, 0x01, 0x01}, failing), BusFailure);
-    EXPECT_EQ(failing.calls, Strings{"log"});
+    EXPECT_EQ(failing.calls, (Strings{"systemFaultLed", on}));
 }
 
 TEST(Gpio, Get)
 {
-    const Strings passes = {"c5 ipmiget direction", "c5 ipmiget value"};
-    const std::string c6dir = "c6 ipmiget direction",
-                      c6value = "c6 ipmiget value";
+    const std::string c6 = "readLine c 6 ipmiget ";
     const Case cases[] = {
-        {"empty", {}, failure(0xC7)},
-        {"trailing", {0x05, 0x33}, success({5, 1, 2, 1}), passes},
-        {"unreachable", {6}, success({6, 1, 0xFF, 0xFF}), {c6dir, c6value}},
+        {"empty", {}, cc(0xC7)},
+        {"trailing", {0x05, 0x33}, ok({5, 1, 2, 1}), {dir, value}},
+        {"unreachable",
+         {6},
+         ok({6, 1, 0xFF, 0xFF}),
+         {c6 + "direction", c6 + "value"}},
     };
     auto get = [](Request in, FakeGpio& g) { return getGpio(in, g, "c"); };
-    check<FakeGpio>(cases, get);
-    FakeGpio odd;
-    odd.direction = 3;
-    odd.value = 2;
-    EXPECT_EQ(get(Bytes{5}, odd), success({5, 1, 0xFF, 0xFF}));
-    odd.direction = 1;
-    odd.value = 0;
-    EXPECT_EQ(get(Bytes{5}, odd), success({5, 1, 1, 0}));
+    check(cases, get, line5());
+    FakeGpio odd = line5();
+    odd.answers[dir] = "3";
+    odd.answers[value] = "2";
+    EXPECT_EQ(get(Bytes{5}, odd), ok({5, 1, 0xFF, 0xFF}));
+    odd.answers[dir] = "1";
+    odd.answers[value] = "0";
+    EXPECT_EQ(get(Bytes{5}, odd), ok({5, 1, 1, 0}));
 }
 
 } // namespace kestrel::test::gpiocmd_cases

@@ -51,22 +51,19 @@ TEST(MasterWriteRead, Transactions)
 {
     const std::string xfer = "xfer i2c-3 50 w:00 r:2";
     const Case cases[] = {
-        {"too short", {0x03, 0xA0}, failure(0xC7)},
-        {"odd address", {0x03, 0xA1, 0x01}, failure(0xC7)},
-        {"write then read", {3, 0xA0, 2, 0}, success({0xA0, 0xA1}), {xfer}},
-        {"read", {12, 0x9E, 1}, success({0xA0}), {"read i2c-12 4f w: r:1"}},
-        {"write",
-         {255, 0x40, 0, 0x11},
-         success(),
-         {"write i2c-255 20 w:11 r:0"}},
-        {"probe", {0, 0xFE, 0}, success(), {"read i2c-0 7f w: r:1"}},
+        {"too short", {0x03, 0xA0}, cc(0xC7)},
+        {"odd address", {0x03, 0xA1, 0x01}, cc(0xC7)},
+        {"write then read", {3, 0xA0, 2, 0}, ok({0xA0, 0xA1}), {xfer}},
+        {"read", {12, 0x9E, 1}, ok({0xA0}), {"read i2c-12 4f w: r:1"}},
+        {"write", {255, 0x40, 0, 0x11}, ok(), {"write i2c-255 20 w:11 r:0"}},
+        {"probe", {0, 0xFE, 0}, ok(), {"read i2c-0 7f w: r:1"}},
     };
     check<FakeI2c>(cases, run);
     FakeI2c failing;
     failing.rc = -EIO;
     const Case failed[] = {
-        {"write then read", {3, 0xA0, 2, 0}, failure(0xC1), {xfer}},
-        {"probe", {3, 0xA0, 0}, failure(0xC1), {"read i2c-3 50 w: r:1"}},
+        {"write then read", {3, 0xA0, 2, 0}, cc(0xC1), {xfer}},
+        {"probe", {3, 0xA0, 0}, cc(0xC1), {"read i2c-3 50 w: r:1"}},
     };
     check(failed, run, failing);
 }
@@ -82,7 +79,7 @@ TEST(MasterWriteRead, BytesTheLibraryLeavesAloneAnswerZero)
     Bytes expected(255, 0x00);
     expected[0] = 0xA0;
     expected[1] = 0xA1;
-    EXPECT_EQ(run(request, bus), success(expected));
+    EXPECT_EQ(run(request, bus), ok(expected));
     EXPECT_EQ(bus.calls,
               Strings{"xfer i2c-1 01 w:" + hex(Bytes(255, 0x5A)) + " r:255"});
 }

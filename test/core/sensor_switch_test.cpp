@@ -14,18 +14,18 @@ const std::string psu = dbus::unitPsuSensor;
 TEST(SensorSwitch, Set)
 {
     const Case intrusion[] = {
-        {"empty", {}, failure(0xC7)},
-        {"stop", {0x00}, success(), {"Stop " + intr}},
-        {"start, trailing", {0x01, 0x00}, success(), {"Start " + intr}},
-        {"other value", {0x02}, success()},
+        {"empty", {}, cc(0xC7)},
+        {"stop", {0x00}, ok(), {"startStop Stop " + intr}},
+        {"start, trailing", {1, 0}, ok(), {"startStop Start " + intr}},
+        {"other value", {0x02}, ok()},
     };
     check<FakeUnits>(intrusion, setChassisIntr);
     const Case monitor[] = {
-        {"too short", {0x00}, failure(0xC7)},
-        {"stop", {0x00, 0x00}, success(), {"Stop " + psu}},
-        {"start, trailing", {0x00, 0x01, 0x07}, success(), {"Start " + psu}},
-        {"other value", {0x00, 0xFF}, success()},
-        {"other selector", {0x01, 0x01}, success()},
+        {"too short", {0x00}, cc(0xC7)},
+        {"stop", {0x00, 0x00}, ok(), {"startStop Stop " + psu}},
+        {"start, trailing", {0, 1, 7}, ok(), {"startStop Start " + psu}},
+        {"other value", {0x00, 0xFF}, ok()},
+        {"other selector", {0x01, 0x01}, ok()},
     };
     check<FakeUnits>(monitor, setMonitor);
 }
@@ -35,14 +35,14 @@ TEST(SensorSwitch, Get)
     FakeUnits units;
     for (const char* state : {"active", "activating", "failed"})
     {
-        units.states = {{intr, state}, {psu, state}};
+        units.answers = {{"activeState", state}};
         uint8_t on = std::string(state) == "active" ? 0x01 : 0x00;
-        EXPECT_EQ(getChassisIntr(Bytes{0x05}, units), success({on})) << state;
-        EXPECT_EQ(getMonitor(Bytes{0x00, 0x09}, units), success({on})) << state;
+        EXPECT_EQ(getChassisIntr(Bytes{0x05}, units), ok({on})) << state;
+        EXPECT_EQ(getMonitor(Bytes{0x00, 0x09}, units), ok({on})) << state;
     }
-    EXPECT_EQ(getMonitor({}, units), failure(0xC7));
-    EXPECT_EQ(getMonitor(Bytes{0x01}, units), success({0x00}));
-    units.fail = true;
+    EXPECT_EQ(getMonitor({}, units), cc(0xC7));
+    EXPECT_EQ(getMonitor(Bytes{0x01}, units), ok({0x00}));
+    units.answers = {{"activeState", "throw"}, {"startStop", "throw"}};
     EXPECT_THROW(getMonitor(Bytes{0x00}, units), BusFailure);
     EXPECT_THROW(setChassisIntr(Bytes{0x01}, units), BusFailure);
 }
