@@ -17,18 +17,16 @@ struct FakeClassEffects : ClassEffects, Recorder
     FAKE(void, restartVirtualSensor, ());
 };
 
-Answer set(Request in, FakeClassEffects& fx)
-{
-    return setSpecCpu(in, fx.detected, fx);
-}
-
 TEST(Am5Cpu, SetAndGetTheClass)
 {
+    auto set = [](Request in, FakeClassEffects& fx) {
+        return setSpecCpu(in, fx.detected, fx);
+    };
     const std::string restart = "restartVirtualSensor";
     const Case cases[] = {
         {"too short", {0x01}, cc(0xC7)},
         {"class 0", {0, 0}, ok(), {"updateTjmax 0 95", restart}},
-        {"class 1, trailing", {5, 1, 7}, ok(), {"updateTjmax 1 89", restart}},
+        {"1, trailing", {5, 1, 7}, ok(), {"updateTjmax 1 89", restart}},
         {"class 2", {0x00, 0x02}, cc(0xC1)},
     };
     FakeClassEffects fx;
@@ -81,14 +79,13 @@ struct FakeConfig : ConfigFile, ConfigLog, Recorder
 TEST(Am5Cpu, UpdateTjmaxOutcomes)
 {
     const std::string valid = R"([{"Params": {"ConstParam": [{}]}}])";
+    const std::string read = "read /c", failed = "writeFailed 28 /c";
     const std::string replace = "replace /c " + *rewriteConfig(valid, 89);
     const std::tuple<Answers, int, Strings> cases[] = {
-        {{}, -1, {"read /c"}},
-        {{{"read /c", "["}}, -1, {"read /c", "parseFailed"}},
-        {{{"read /c", valid}, {"replace", "28"}},
-         -1,
-         {"read /c", replace, "writeFailed 28 /c"}},
-        {{{"read /c", valid}}, 0, {"read /c", replace}},
+        {{}, -1, {read}},
+        {{{read, "["}}, -1, {read, "parseFailed"}},
+        {{{read, valid}, {"replace", "28"}}, -1, {read, replace, failed}},
+        {{{read, valid}}, 0, {read, replace}},
     };
     for (const auto& [answers, result, calls] : cases)
     {

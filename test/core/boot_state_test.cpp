@@ -18,13 +18,11 @@ struct FakeProgress : BootProgress, Recorder
     FAKE(void, setStage, (const std::string& s), last, s.substr(s.rfind('.')));
 };
 
-Answer setPost(Request in, FakeProgress& progress)
+TEST(BootState, BiosPostStatusIsKeptThenPublished)
 {
-    return setBiosPostStatus(in, progress.last, progress);
-}
-
-TEST(BiosPostStatus, SetKeepsThenPublishes)
-{
+    auto set = [](Request in, FakeProgress& p) {
+        return setBiosPostStatus(in, p.last, p);
+    };
     const Case cases[] = {
         {"empty", {}, cc(0xC7)},
         {"0", {0x00}, ok(), {"setStage 0 .Unspecified"}},
@@ -34,17 +32,17 @@ TEST(BiosPostStatus, SetKeepsThenPublishes)
         {"4", {0x04}, ok(), {"setStage 4 .OSStart"}},
         {"past the last", {0x05}, cc(0xC1)},
     };
-    check<FakeProgress>(cases, setPost);
+    check<FakeProgress>(cases, set);
     EXPECT_EQ(std::string(bootProgressStage(0x04)),
               "xyz.openbmc_project.State.Boot.Progress.ProgressStages.OSStart");
     // Kept even when publishing fails.
     FakeProgress progress;
     progress.answers = {{"setStage", "throw"}};
-    EXPECT_THROW(setPost(Bytes{0x03}, progress), BusFailure);
+    EXPECT_THROW(set(Bytes{0x03}, progress), BusFailure);
     EXPECT_EQ(getBiosPostStatus(Bytes{0x01}, progress.last), ok({3}));
 }
 
-TEST(BmcInterface, Requests)
+TEST(BootState, BmcInterfaceAndBootComplete)
 {
     const Case cases[] = {
         {"too short", {0x01, 0x00}, cc(0xC7)},
@@ -55,20 +53,16 @@ TEST(BmcInterface, Requests)
         {"first byte not 1", {0x00, 0x00, 0x01}, cc(0xC1)},
         {"second byte not 0", {0x01, 0x01, 0x01}, cc(0xC1)},
     };
-    for (const auto& c : cases)
-    {
-        EXPECT_EQ(bmc_interface::getBmcInterface(c.request), c.expected)
-            << c.name;
-    }
-}
+    check<Recorder>(cases, [](Request in, Recorder&) {
+        return bmc_interface::getBmcInterface(in);
+    });
 
-TEST(BootComplete, FollowsTheBmcBootedGroupOnly)
-{
     using boot_complete::getBootComplete;
+    const std::string fault = dbus::ledSystemFault, booted = dbus::ledBmcBooted;
     FakeLedGroups leds;
-    leds.answers = {{"asserted " + std::string(dbus::ledSystemFault), "1"}};
+    leds.answers = {{"asserted " + fault, "1"}};
     EXPECT_EQ(getBootComplete({}, leds), ok({0x00}));
-    leds.answers = {{"asserted " + std::string(dbus::ledBmcBooted), "1"}};
+    leds.answers = {{"asserted " + booted, "1"}};
     EXPECT_EQ(getBootComplete(Bytes{0x00, 0x05}, leds), ok({0x01}));
     leds.answers = {{"asserted", "throw"}};
     EXPECT_THROW(getBootComplete({}, leds), BusFailure);

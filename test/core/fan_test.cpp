@@ -21,60 +21,39 @@ struct FakeFan : FakeUnits, PwmFiles
     FAKE(std::optional<std::string>, read, (const std::string& path), path);
 };
 
-const Answers hwmon3 = {{"directoryOpens hwmon3", "1"}};
-
-Answer set(Request in, FakeFan& f)
+TEST(SmartFan, SetAndGet)
 {
-    return setSmartFan(in, f, f, "hwmon");
-}
-
-TEST(SmartFan, Conversions)
-{
-    const std::pair<uint8_t, unsigned> toRaw[] = {
-        {0, 51}, {1, 51}, {20, 51}, {21, 53}, {50, 127}, {101, 257}};
-    for (auto [percent, raw] : toRaw)
+    const std::string stop = "startStop Stop " + fan, dir = "directoryOpens ";
+    const std::string start = "startStop Start " + fan,
+                      pwm = "write hwmon3/pwm";
+    Strings manual = {stop};
+    for (const char* n : {"0", "1", "2", "3"})
     {
-        EXPECT_EQ(percentToRaw(percent), raw) << int(percent);
+        manual.push_back(dir + "hwmon" + n);
     }
-    const std::pair<int, uint8_t> toPercent[] = {
-        {2, 0}, {3, 1}, {51, 20}, {254, 99}, {255, 100}};
-    for (auto [raw, percent] : toPercent)
-    {
-        EXPECT_EQ(rawToPercent(raw), percent) << raw;
-    }
-}
-
-TEST(SmartFan, Set)
-{
-    Strings stop = {"startStop Stop " + fan};
-    for (int i = 0; i <= 3; ++i)
-    {
-        stop.push_back("directoryOpens hwmon" + std::to_string(i));
-    }
-    const Strings pwms = {"write hwmon3/pwm1 51", "write hwmon3/pwm2 127"};
-    const std::string start = "startStop Start ";
     const Case cases[] = {
-        {"empty is automatic", {}, ok(), {start + fan}},
-        {"all zero is automatic", Bytes(9), ok(), {start + fan}},
-        {"0 is the minimum", {0, 50}, ok(), cat(stop, pwms)},
+        {"empty is automatic", {}, ok(), {start}},
+        {"all zero is automatic", Bytes(9), ok(), {start}},
+        {"0 is the minimum",
+         {0, 50},
+         ok(),
+         cat(manual, {pwm + "1 51", pwm + "2 127"})},
     };
-    FakeFan fx;
-    fx.answers = hwmon3;
-    check(cases, set, fx);
+    auto set = [](Request in, FakeFan& f) {
+        return setSmartFan(in, f, f, "hwmon");
+    };
+    FakeFan f;
+    f.answers = {{dir + "hwmon3", "1"}};
+    check(cases, set, f);
     // Without a controller the last candidate is used, and fails.
     FakeFan none;
     EXPECT_EQ(set(Bytes{0x65}, none), ok());
     EXPECT_EQ(none.calls.size(), 1 + 255 + 1u);
     EXPECT_EQ(none.calls.back(), "write hwmon254/pwm1 257");
-    fx.answers = {{"startStop", "throw"}};
-    EXPECT_THROW(set(Bytes{0x50}, fx), BusFailure);
-    EXPECT_EQ(fx.calls, Strings{"startStop Stop " + fan});
-}
+    none.answers = {{"startStop", "throw"}};
+    EXPECT_THROW(set(Bytes{0x50}, none), BusFailure);
+    EXPECT_EQ(none.calls.back(), stop);
 
-TEST(SmartFan, Get)
-{
-    FakeFan f;
-    f.answers = hwmon3;
     for (int k = 1; k <= 6; ++k)
     {
         f.answers["read hwmon3/pwm" + std::to_string(k)] =
@@ -85,8 +64,15 @@ TEST(SmartFan, Get)
               ok({100, 49, 100, 0, 100, 100, 0, 0}));
     f.answers["read hwmon3/pwm1"] = "x";
     EXPECT_THROW(getSmartFan({}, f, "hwmon"), std::invalid_argument);
-    f.answers = hwmon3;
+    f.answers = {{dir + "hwmon3", "1"}};
     EXPECT_EQ(getSmartFan({}, f, "hwmon"), cc(0xFF));
+    // The conversions at their boundaries.
+    EXPECT_EQ(percentToRaw(20), 51u);
+    EXPECT_EQ(percentToRaw(21), 53u);
+    EXPECT_EQ(percentToRaw(101), 257u);
+    EXPECT_EQ(rawToPercent(2), 0);
+    EXPECT_EQ(rawToPercent(3), 1);
+    EXPECT_EQ(rawToPercent(254), 99);
 }
 
 TEST(FanInitDuty, SetAndGet)

@@ -8,14 +8,7 @@ namespace kestrel::test::gpiocmd_cases
 
 using namespace gpiocmd;
 
-const std::string led = dbus::ledSystemFault;
-const std::string in1 = "writeLine c 5 ipmiset 0 1";
-const std::string out7 = "writeLine c 5 ipmiset 1 7";
-const std::string dir = "readLine c 5 ipmiget direction";
-const std::string value = "readLine c 5 ipmiget value";
-
-/** Lines answer what `answers` holds: line 5 of chip "c" is an output at
- *  1 and takes an input at 1 and an output at 7; other lines fail. */
+/** Lines answer what `answers` holds; other lines fail. */
 struct FakeGpio : FakeLedGroups, GpioLines, gpiocmd::Log
 {
     FAKE(int, readLine,
@@ -28,64 +21,53 @@ struct FakeGpio : FakeLedGroups, GpioLines, gpiocmd::Log
     FAKE(void, systemFaultLed, ());
 };
 
-FakeGpio line5()
+TEST(Gpio, SetAndGet)
 {
-    FakeGpio g;
-    g.answers = {
+    const std::string in1 = "writeLine c 5 ipmiset 0 1",
+                      out7 = "writeLine c 5 ipmiset 1 7",
+                      dir = "readLine c 5 ipmiget direction",
+                      value = "readLine c 5 ipmiget value",
+                      c6 = "readLine c 6 ipmiget ", log = "systemFaultLed",
+                      on = "setAsserted 1 " + std::string(dbus::ledSystemFault),
+                      off =
+                          "setAsserted 0 " + std::string(dbus::ledSystemFault);
+    // Line 5 of chip "c" is an output at 1, and takes input 1 and output 7.
+    FakeGpio line5;
+    line5.answers = {
         {dir, "2"}, {value, "1"}, {"readLine", "-1"}, {in1, "1"}, {out7, "1"}};
-    return g;
-}
-
-TEST(Gpio, Set)
-{
-    const std::string on = "setAsserted 1 " + led, off = "setAsserted 0 " + led;
-    const Case cases[] = {
+    const Case sets[] = {
         {"too short", {0x05, 0x02}, cc(0xC7)},
         {"input", {5, 0x01, 1}, ok({5, 1, 1}), {in1}},
         {"output, trailing", {5, 2, 7, 9}, ok({5, 2, 7}), {out7}},
         {"direction 0", {0x05, 0x00, 0x01}, cc(0xCC)},
         {"direction 3", {0x05, 0x03, 0x01}, cc(0xCC)},
         {"unreachable", {6, 1, 0}, cc(0xCC), {"writeLine c 6 ipmiset 0 0"}},
-        {"fault LED",
-         {0x33, 2, 0x80},
-         ok({0x33, 2, 0}),
-         {"systemFaultLed", on}},
-        {"fault LED off",
-         {0x33, 9, 0},
-         ok({0x33, 9, 0}),
-         {"systemFaultLed", off}},
+        {"fault LED", {0x33, 2, 0x80}, ok({0x33, 2, 0}), {log, on}},
+        {"fault LED off", {0x33, 9, 0}, ok({0x33, 9, 0}), {log, off}},
     };
     auto set = [](Request in, FakeGpio& g) {
         return setGpio(in, g, g, g, "c");
     };
-    check(cases, set, line5());
+    check(sets, set, line5);
     // The entry is written before the bus call that fails.
     FakeGpio failing;
     failing.answers = {{"setAsserted", "throw"}};
     EXPECT_THROW(set(Bytes{0x33, 0x01, 0x01}, failing), BusFailure);
-    EXPECT_EQ(failing.calls, (Strings{"systemFaultLed", on}));
-}
+    EXPECT_EQ(failing.calls, (Strings{log, on}));
 
-TEST(Gpio, Get)
-{
-    const std::string c6 = "readLine c 6 ipmiget ";
-    const Case cases[] = {
+    const Case gets[] = {
         {"empty", {}, cc(0xC7)},
         {"trailing", {0x05, 0x33}, ok({5, 1, 2, 1}), {dir, value}},
-        {"unreachable",
-         {6},
-         ok({6, 1, 0xFF, 0xFF}),
-         {c6 + "direction", c6 + "value"}},
+        {"line 6", {6}, ok({6, 1, 255, 255}), {c6 + "direction", c6 + "value"}},
     };
     auto get = [](Request in, FakeGpio& g) { return getGpio(in, g, "c"); };
-    check(cases, get, line5());
-    FakeGpio odd = line5();
-    odd.answers[dir] = "3";
-    odd.answers[value] = "2";
-    EXPECT_EQ(get(Bytes{5}, odd), ok({5, 1, 0xFF, 0xFF}));
-    odd.answers[dir] = "1";
-    odd.answers[value] = "0";
-    EXPECT_EQ(get(Bytes{5}, odd), ok({5, 1, 1, 0}));
+    check(gets, get, line5);
+    line5.answers[dir] = "3";
+    line5.answers[value] = "2";
+    EXPECT_EQ(get(Bytes{5}, line5), ok({5, 1, 0xFF, 0xFF}));
+    line5.answers[dir] = "1";
+    line5.answers[value] = "0";
+    EXPECT_EQ(get(Bytes{5}, line5), ok({5, 1, 1, 0}));
 }
 
 } // namespace kestrel::test::gpiocmd_cases

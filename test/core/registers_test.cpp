@@ -45,33 +45,28 @@ struct FakeRegisters : Registers, reg_value::Log, Recorder
     FAKE(void, getRegValue, (uint32_t at, uint32_t v), word(at), word(v));
 };
 
-Answer set(Request in, FakeRegisters& r)
+TEST(Registers, RegValueSetAndGet)
 {
-    return reg_value::setRegValue(in, r, r);
-}
-
-Answer get(Request in, FakeRegisters& r)
-{
-    return reg_value::getRegValue(in, r, r);
-}
-
-TEST(RegValue, SetAndGet)
-{
+    auto set = [](Request in, FakeRegisters& r) {
+        return setRegValue(in, r, r);
+    };
+    auto get = [](Request in, FakeRegisters& r) {
+        return getRegValue(in, r, r);
+    };
     const Bytes at = {0x1E, 0x6E, 0x20, 0x9C};
     const Bytes request = cat(at, {0x11, 0x22, 0x33, 0x44});
-    const std::string v = "1e6e209c 11223344";
+    const std::string v = "1e6e209c 11223344", a = "1e6e209c";
     const Case sets[] = {
         {"seven bytes", Bytes(7), cc(0xC7)},
-        {"trailing",
-         cat(request, {0x55}),
-         ok(),
-         {"setRegValue " + v, "w " + v}},
+        {"trailing", cat(request, {5}), ok(), {"setRegValue " + v, "w " + v}},
     };
     check<FakeRegisters>(sets, set);
-    const std::string a = "1e6e209c", got = "getRegValue " + a + " 00000007";
     const Case gets[] = {
         {"three bytes", Bytes(3), cc(0xC7)},
-        {"trailing", cat(at, {7}), ok({0, 0, 0, 7}), {"r " + a, got}},
+        {"trailing",
+         cat(at, {7}),
+         ok({0, 0, 0, 7}),
+         {"r " + a, "getRegValue " + a + " 00000007"}},
     };
     check<FakeRegisters>(gets, get);
     FakeRegisters failing;
@@ -79,16 +74,14 @@ TEST(RegValue, SetAndGet)
     EXPECT_EQ(set(request, failing), cc(0xC0));
     // A failed read still answers four bytes, zero, and prints them.
     EXPECT_EQ(get(at, failing), (Answer{0xC0, {0, 0, 0, 0}}));
-    EXPECT_EQ(failing.calls.back(), "getRegValue 1e6e209c 00000000");
+    EXPECT_EQ(failing.calls.back(), "getRegValue " + a + " 00000000");
 }
 
-Answer verify(Request in, FakeRegisters& r)
+TEST(Registers, UidExrstVerify)
 {
-    return uidExrstVerify(in, r, r.saved);
-}
-
-TEST(UidExrstVerify, Requests)
-{
+    auto verify = [](Request in, FakeRegisters& r) {
+        return uidExrstVerify(in, r, r.saved);
+    };
     const std::string a = "1e6e209c", b = "1e6e203c";
     const Strings clear = {"r " + a, "r " + b, "w " + a + " 00000000",
                            "w " + b + " 00000000", "r " + a};
@@ -100,12 +93,12 @@ TEST(UidExrstVerify, Requests)
         {"subfunction 3", {0x03}, cc(0xCC)},
     };
     check<FakeRegisters>(cases, verify);
-    FakeRegisters stuck;
-    stuck.stuck = registerA;
-    const Case notCleared[] = {{"A stuck", {0x00}, cc(0xC1), clear}};
-    check(notCleared, verify, stuck);
-
     FakeRegisters r;
+    r.stuck = registerA;
+    const Case notCleared[] = {{"A stuck", {0x00}, cc(0xC1), clear}};
+    check(notCleared, verify, r);
+
+    r.stuck.reset();
     ASSERT_EQ(verify(Bytes{0x00}, r), ok());
     // A holds no event now: the last one saved is kept.
     r.words = {{registerA, 0}, {registerB, 0xFFFFFFFD}};
@@ -117,23 +110,20 @@ TEST(UidExrstVerify, Requests)
               (Strings{"w " + a + " 00000007", "w " + b + " 00000002"}));
 }
 
-/** Writes of the tone and rest values log "tone" and "rest"; sleeps log
- *  milliseconds. */
+/** Logs the register writes and the pauses (in ms); `start` throws when
+ *  no thread can be started, as `busy` says. */
 struct FakeSpeaker : Speaker, Worker, Recorder
 {
     std::atomic<uint8_t> longBeeps{2};
     std::atomic<uint8_t> shortBeeps{5};
-    bool fail = false;
+    bool busy = false;
 
-    FAKE(void, write, (uint32_t v),
-         v == 0xFF1AFF1A   ? "tone"
-         : v == 0xFF115F05 ? "rest"
-                           : word(v));
+    FAKE(void, write, (uint32_t value), word(value));
     FAKE(void, sleep, (uint32_t microseconds), microseconds / 1000);
     void start() override
     {
         calls.emplace_back("start");
-        if (fail)
+        if (busy)
         {
             throw std::system_error(
                 std::make_error_code(std::errc::device_or_resource_busy));
@@ -141,7 +131,7 @@ struct FakeSpeaker : Speaker, Worker, Recorder
     }
 };
 
-TEST(SpeakerFunc, SetKeepsTheCountsAndStartsTheWorker)
+TEST(Registers, Speaker)
 {
     // The calls end with the counts kept after the request.
     const Case cases[] = {
@@ -155,24 +145,21 @@ TEST(SpeakerFunc, SetKeepsTheCountsAndStartsTheWorker)
     for (const auto& c : cases)
     {
         FakeSpeaker s;
-        s.fail = c.name == std::string("no thread");
+        s.busy = c.name == std::string("no thread");
         EXPECT_EQ(setSpeakerFunc(c.request, s.longBeeps, s.shortBeeps, s),
                   c.expected);
         s.calls.push_back(std::to_string(s.longBeeps) + " " +
                           std::to_string(s.shortBeeps));
         EXPECT_EQ(s.calls, c.calls) << c.name;
     }
-}
-
-TEST(SpeakerFunc, PlaysLongBeepsThenShortBeeps)
-{
+    // Long beeps, then short beeps.
     FakeSpeaker s;
     s.longBeeps = 1;
     s.shortBeeps = 1;
     playPattern(s.longBeeps, s.shortBeeps, s);
-    EXPECT_EQ(s.calls,
-              (Strings{"write tone", "sleep 600", "write rest", "sleep 300",
-                       "write tone", "sleep 200", "write rest", "sleep 300"}));
+    const std::string tone = "write ff1aff1a", rest = "write ff115f05";
+    EXPECT_EQ(s.calls, (Strings{tone, "sleep 600", rest, "sleep 300", tone,
+                                "sleep 200", rest, "sleep 300"}));
 }
 
 } // namespace kestrel::test::registers_cases

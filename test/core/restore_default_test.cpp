@@ -22,19 +22,16 @@ struct Effects : RestoreActions, Sleep, Shell, Recorder
     FAKE(int, run, (const char* command), command);
 };
 
-// Request: the option, when there is one.
-Answer restore(Request in, Effects& fx)
-{
-    return restoreDefault(in.empty() ? std::nullopt : std::optional(in[0]), fx,
-                          7);
-}
-
-const std::string led = "bmcBootedLedOff", reset = "factoryReset",
-                  reboot = "bmcReboot", off = "chassisOff",
-                  shutdown = "startDelayedShutdown 7";
-
 TEST(RestoreDefault, EachOptionsActionsInOrder)
 {
+    // Request: the option, when there is one.
+    auto restore = [](Request in, Effects& fx) {
+        return restoreDefault(in.empty() ? std::nullopt : std::optional(in[0]),
+                              fx, 7);
+    };
+    const std::string led = "bmcBootedLedOff", reset = "factoryReset",
+                      reboot = "bmcReboot", off = "chassisOff",
+                      shutdown = "startDelayedShutdown 7";
     const Case cases[] = {
         {"none", {}, ok(), {led, reset, reboot}},
         {"1", {0x01}, ok(), {led, reset, reboot}},
@@ -48,34 +45,27 @@ TEST(RestoreDefault, EachOptionsActionsInOrder)
     Effects fx;
     fx.answers = {{reset, "1"}, {reboot, "1"}, {off, "1"}, {shutdown, "1"}};
     check(cases, restore, fx);
-}
-
-TEST(RestoreDefault, FailuresStillRunEveryAction)
-{
-    Effects fx;
-    fx.answers = {{reboot, "1"}};
-    const Case cases[] = {
+    // A failed action fails the request, and the rest still run.
+    const Case failures[] = {
         {"1", {0x01}, cc(0xFF), {led, reset, reboot}},
         {"3", {0x03}, cc(0xFF), {shutdown}},
         {"4", {0x04}, cc(0xFF), {off, shutdown}},
         {"5", {0x05}, cc(0xFF), {reset}},
     };
-    check(cases, restore, fx);
+    fx.answers = {{reboot, "1"}};
+    check(failures, restore, fx);
 }
 
 TEST(RestoreDefault, DelayShutdownSleepsOnlyForAPositiveCount)
 {
-    const std::pair<int32_t, Strings> cases[] = {
-        {1, {"wait 1", "run shutdown"}},
-        {0, {"run shutdown"}},
-        {INT32_MIN, {"run shutdown"}},
-    };
-    for (const auto& [seconds, calls] : cases)
+    Effects fx;
+    fx.answers = {{"run", "3"}};
+    for (int32_t seconds : {1, 0, INT32_MIN})
     {
-        Effects fx;
-        fx.answers = {{"run", "3"}};
+        fx.calls.clear();
         EXPECT_EQ(delayShutdown(seconds, fx, fx), 3) << seconds;
-        EXPECT_EQ(fx.calls, calls) << seconds;
+        Strings calls = {"wait 1", "run shutdown"};
+        EXPECT_EQ(fx.calls, seconds > 0 ? calls : Strings{calls[1]}) << seconds;
     }
 }
 

@@ -8,30 +8,27 @@ namespace kestrel::test::sensor_switch_cases
 
 using namespace sensor_switch;
 
-const std::string intr = dbus::unitIntrusionSensor;
-const std::string psu = dbus::unitPsuSensor;
-
-TEST(SensorSwitch, Set)
+TEST(SensorSwitch, SetAndGet)
 {
+    const std::string stop = "startStop Stop ", start = "startStop Start ";
+    const std::string intr = dbus::unitIntrusionSensor,
+                      psu = dbus::unitPsuSensor;
     const Case intrusion[] = {
         {"empty", {}, cc(0xC7)},
-        {"stop", {0x00}, ok(), {"startStop Stop " + intr}},
-        {"start, trailing", {1, 0}, ok(), {"startStop Start " + intr}},
+        {"stop", {0x00}, ok(), {stop + intr}},
+        {"start, trailing", {0x01, 0x00}, ok(), {start + intr}},
         {"other value", {0x02}, ok()},
     };
     check<FakeUnits>(intrusion, setChassisIntr);
     const Case monitor[] = {
         {"too short", {0x00}, cc(0xC7)},
-        {"stop", {0x00, 0x00}, ok(), {"startStop Stop " + psu}},
-        {"start, trailing", {0, 1, 7}, ok(), {"startStop Start " + psu}},
+        {"stop", {0x00, 0x00}, ok(), {stop + psu}},
+        {"start, trailing", {0x00, 0x01, 0x07}, ok(), {start + psu}},
         {"other value", {0x00, 0xFF}, ok()},
         {"other selector", {0x01, 0x01}, ok()},
     };
     check<FakeUnits>(monitor, setMonitor);
-}
 
-TEST(SensorSwitch, Get)
-{
     FakeUnits units;
     for (const char* state : {"active", "activating", "failed"})
     {
