@@ -1,5 +1,4 @@
-// BIOS POST status, BMC interface and boot complete, against fakes of the
-// host state service and the LED group manager.
+// BIOS POST status, BMC interface and boot complete.
 #include "bios_post_status.hpp"
 #include "bmc_interface.hpp"
 #include "boot_complete.hpp"
@@ -20,7 +19,7 @@ struct FakeProgress : BootProgress, Recorder
 
 TEST(BootState, BiosPostStatusIsKeptThenPublished)
 {
-    auto set = [](Request in, FakeProgress& p) {
+    auto set = [](Request in, auto& p) {
         return setBiosPostStatus(in, p.last, p);
     };
     const Case cases[] = {

@@ -1,5 +1,4 @@
-// Smart fan control against a fake systemd and hwmon tree, and the fan
-// initial duties against a fake EEPROM.
+// Smart fan control and the fan initial duties.
 #include "dbus_names.hpp"
 #include "fakes.hpp"
 #include "fan_init_duty.hpp"
@@ -39,7 +38,7 @@ TEST(SmartFan, SetAndGet)
          ok(),
          cat(manual, {pwm + "1 51", pwm + "2 127"})},
     };
-    auto set = [](Request in, FakeFan& f) {
+    auto set = [](Request in, auto& f) {
         return setSmartFan(in, f, f, "hwmon");
     };
     FakeFan f;
@@ -67,6 +66,7 @@ TEST(SmartFan, SetAndGet)
     f.answers = {{dir + "hwmon3", "1"}};
     EXPECT_EQ(getSmartFan({}, f, "hwmon"), cc(0xFF));
     // The conversions at their boundaries.
+    EXPECT_EQ(percentToRaw(1), 51u);
     EXPECT_EQ(percentToRaw(20), 51u);
     EXPECT_EQ(percentToRaw(21), 53u);
     EXPECT_EQ(percentToRaw(101), 257u);

@@ -45,9 +45,7 @@ TEST(Gpio, SetAndGet)
         {"fault LED", {0x33, 2, 0x80}, ok({0x33, 2, 0}), {log, on}},
         {"fault LED off", {0x33, 9, 0}, ok({0x33, 9, 0}), {log, off}},
     };
-    auto set = [](Request in, FakeGpio& g) {
-        return setGpio(in, g, g, g, "c");
-    };
+    auto set = [](Request in, auto& g) { return setGpio(in, g, g, g, "c"); };
     check(sets, set, line5);
     // The entry is written before the bus call that fails.
     FakeGpio failing;
@@ -60,7 +58,7 @@ TEST(Gpio, SetAndGet)
         {"trailing", {0x05, 0x33}, ok({5, 1, 2, 1}), {dir, value}},
         {"line 6", {6}, ok({6, 1, 255, 255}), {c6 + "direction", c6 + "value"}},
     };
-    auto get = [](Request in, FakeGpio& g) { return getGpio(in, g, "c"); };
+    auto get = [](Request in, auto& g) { return getGpio(in, g, "c"); };
     check(gets, get, line5);
     line5.answers[dir] = "3";
     line5.answers[value] = "2";

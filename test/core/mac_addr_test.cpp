@@ -17,9 +17,7 @@ const std::string slotA = "1000:021122334456fe", slotB = "2000:0abbccddee1094";
 
 TEST(MacAddr, Set)
 {
-    auto set = [](Request in, FakeEeprom& e) {
-        return setMacAddr(in, e, offsets);
-    };
+    auto set = [](Request in, auto& e) { return setMacAddr(in, e, offsets); };
     const Bytes ab = cat(macA, macB), both = cat({0x02}, ab);
     const Case cases[] = {
         {"empty", {}, cc(0xC7)},
@@ -53,9 +51,7 @@ struct FakeFacts : MacFacts, Recorder
 
 TEST(MacAddr, GetAndInfo)
 {
-    auto get = [](Request in, FakeEeprom& e) {
-        return getMacAddr(in, e, offsets);
-    };
+    auto get = [](Request in, auto& e) { return getMacAddr(in, e, offsets); };
     FakeEeprom eeprom;
     // Wrong checksums on purpose: Get does not check them.
     eeprom.put(offsets[0], cat(macA, {0x00}));

@@ -1,5 +1,4 @@
-// I2C master write-read against a fake bus whose reads fill the buffer
-// with 0xA0, 0xA1, ...
+// I2C master write-read against a fake bus.
 #include "fakes.hpp"
 #include "master_writeread.hpp"
 

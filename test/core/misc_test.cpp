@@ -1,5 +1,4 @@
-// The Misc command and what it reaches: flash JEDEC IDs, the PIROM EEPROM
-// and the GARP and Wake-on-LAN settings, on fake files and a fake store.
+// The Misc command, flash JEDEC IDs, the PIROM, GARP and Wake-on-LAN.
 #include "fakes.hpp"
 #include "garp_wol.hpp"
 #include "jedec_pirom.hpp"
@@ -55,7 +54,7 @@ TEST(JedecId, ReadsSixHexDigitsFromTheFirstLineOfTheSelectedFile)
         {"past the list", {0x02}, cc(0xCC)},
         {"trailing", {0x00, 0x00}, cc(0xCC)},
     };
-    auto select = [](Request in, FakeJedec& fake) {
+    auto select = [](Request in, auto& fake) {
         static const char* const files[] = {"/spi0", "/spi1"};
         return jedecId(in, files, fake);
     };
@@ -84,9 +83,7 @@ Bytes write(uint8_t offset, uint8_t count, std::size_t data)
 
 TEST(Pirom, Requests)
 {
-    auto pirom = [](Request in, FakePirom& p) {
-        return piromCmd(in, "/p", p, p);
-    };
+    auto pirom = [](Request in, auto& p) { return piromCmd(in, "/p", p, p); };
     const std::string open = "open /p", w80 = "write 128 ";
     const std::string full = w80 + hex(Bytes(0x80, 0x30));
     const Case cases[] = {
@@ -162,7 +159,7 @@ TEST(Misc, GarpWakeOnLanAndTheSubcommands)
     };
     FakeSubcommands subs;
     subs.answers = {{"wakeOnLan", "0xC7"}};
-    auto misc = [](Request in, FakeSubcommands& s) {
+    auto misc = [](Request in, auto& s) {
         return misc_cmd::miscCmd(in[0], in.subspan(1), s);
     };
     check(subcommands, misc, subs);

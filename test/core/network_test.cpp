@@ -1,5 +1,4 @@
-// NC-SI select, set network interface and SSH control, against fakes of
-// the sideband store, the shell, systemd and the network service.
+// NC-SI select, set network interface and SSH control.
 #include "dbus_names.hpp"
 #include "fakes.hpp"
 #include "ncsi_select.hpp"
@@ -64,9 +63,7 @@ TEST(Network, NcsiSelectAndSetInterface)
         {"delete selector 3", {0x02, 0x03}, cc(0xC1)},
         {"action 3", {0x03}, cc(0xC1)},
     };
-    auto set = [](Request in, FakeNetwork& fx) {
-        return setNetworkIntf(in, fx, fx);
-    };
+    auto set = [](Request in, auto& fx) { return setNetworkIntf(in, fx, fx); };
     check<FakeNetwork>(requests, set);
     failing.answers = {{"factoryReset", "throw"}};
     EXPECT_THROW(set(Bytes{0x01}, failing), BusFailure);
@@ -90,7 +87,7 @@ TEST(SshLogin, SetAndGet)
         {"unknown state", {0, 2}, cc(0xCC)},
         {"unreadable", {1, 0}, cc(0xCC), {ssh("eth0")}},
     };
-    auto set = [](Request in, FakeNetwork& fx) {
+    auto set = [](Request in, auto& fx) {
         return sshControlSet(in[0], in[1], fx);
     };
     // SSH is allowed on usb0 and blocked on eth2; the others cannot be read.

@@ -1,5 +1,4 @@
-// Register access, the reset-event registers and the speaker, against fake
-// registers and a fake speaker whose sleeps return at once.
+// Register access, the reset-event registers and the speaker.
 #include "fakes.hpp"
 #include "reg_value.hpp"
 #include "speaker_func.hpp"
@@ -47,12 +46,8 @@ struct FakeRegisters : Registers, reg_value::Log, Recorder
 
 TEST(Registers, RegValueSetAndGet)
 {
-    auto set = [](Request in, FakeRegisters& r) {
-        return setRegValue(in, r, r);
-    };
-    auto get = [](Request in, FakeRegisters& r) {
-        return getRegValue(in, r, r);
-    };
+    auto set = [](Request in, auto& r) { return setRegValue(in, r, r); };
+    auto get = [](Request in, auto& r) { return getRegValue(in, r, r); };
     const Bytes at = {0x1E, 0x6E, 0x20, 0x9C};
     const Bytes request = cat(at, {0x11, 0x22, 0x33, 0x44});
     const std::string v = "1e6e209c 11223344", a = "1e6e209c";
@@ -79,7 +74,7 @@ TEST(Registers, RegValueSetAndGet)
 
 TEST(Registers, UidExrstVerify)
 {
-    auto verify = [](Request in, FakeRegisters& r) {
+    auto verify = [](Request in, auto& r) {
         return uidExrstVerify(in, r, r.saved);
     };
     const std::string a = "1e6e209c", b = "1e6e203c";
