@@ -30,13 +30,11 @@ TEST(SmartFan, SetAndGet)
     {
         manual.push_back(dir + "hwmon" + n);
     }
+    const Strings duties = {pwm + "1 51", pwm + "2 127"};
     const Case cases[] = {
         {"empty is automatic", {}, ok(), {start}},
         {"all zero is automatic", Bytes(9), ok(), {start}},
-        {"0 is the minimum",
-         {0, 50},
-         ok(),
-         cat(manual, {pwm + "1 51", pwm + "2 127"})},
+        {"0 is 20 %", {0, 50}, ok(), cat(manual, duties)},
     };
     auto set = [](Request in, auto& f) {
         return setSmartFan(in, f, f, "hwmon");

@@ -50,7 +50,8 @@ TEST(Registers, RegValueSetAndGet)
     auto get = [](Request in, auto& r) { return getRegValue(in, r, r); };
     const Bytes at = {0x1E, 0x6E, 0x20, 0x9C};
     const Bytes request = cat(at, {0x11, 0x22, 0x33, 0x44});
-    const std::string v = "1e6e209c 11223344", a = "1e6e209c";
+    const std::string v = "1e6e209c 11223344", a = "1e6e209c",
+                      got = "getRegValue " + a + " ";
     const Case sets[] = {
         {"seven bytes", Bytes(7), cc(0xC7)},
         {"trailing", cat(request, {5}), ok(), {"setRegValue " + v, "w " + v}},
@@ -61,7 +62,7 @@ TEST(Registers, RegValueSetAndGet)
         {"trailing",
          cat(at, {7}),
          ok({0, 0, 0, 7}),
-         {"r " + a, "getRegValue " + a + " 00000007"}},
+         {"r " + a, got + "00000007"}},
     };
     check<FakeRegisters>(gets, get);
     FakeRegisters failing;
@@ -69,7 +70,7 @@ TEST(Registers, RegValueSetAndGet)
     EXPECT_EQ(set(request, failing), cc(0xC0));
     // A failed read still answers four bytes, zero, and prints them.
     EXPECT_EQ(get(at, failing), (Answer{0xC0, {0, 0, 0, 0}}));
-    EXPECT_EQ(failing.calls.back(), "getRegValue " + a + " 00000000");
+    EXPECT_EQ(failing.calls.back(), got + "00000000");
 }
 
 TEST(Registers, UidExrstVerify)
