@@ -38,7 +38,15 @@ TEST(Am5Cpu, SetAndGetTheClass)
     EXPECT_EQ(getSpecCpu(Bytes{0x05}, fx.detected), ok({0x01}));
 }
 
-TEST(Am5Cpu, RewriteSetsEveryTjmaxAndKeepsTheRest)
+struct FakeConfig : ConfigFile, ConfigLog, Recorder
+{
+    FAKE(std::optional<std::string>, read, (const std::string& path), path);
+    FAKE(int, replace, (const std::string& p, const std::string& t), p, t);
+    FAKE(void, parseFailed, ());
+    FAKE(void, writeFailed, (int err, const std::string& path), err, path);
+};
+
+TEST(Am5Cpu, RewriteAndUpdateTheTjmaxOfTheConfig)
 {
     auto out = rewriteConfig(R"([{"Params": {"ConstParam": [
         {"ParamName": "TJMAX", "Value": 1}, {"ParamName": "OFFSET", "Value": 7},
@@ -63,18 +71,7 @@ TEST(Am5Cpu, RewriteSetsEveryTjmaxAndKeepsTheRest)
     EXPECT_EQ(rewriteConfig("", 95), std::nullopt);
     EXPECT_EQ(rewriteConfig("[1] [2]", 95), std::nullopt);
     EXPECT_EQ(rewriteConfig("[\"\xff\"]", 95), std::nullopt);
-}
 
-struct FakeConfig : ConfigFile, ConfigLog, Recorder
-{
-    FAKE(std::optional<std::string>, read, (const std::string& path), path);
-    FAKE(int, replace, (const std::string& p, const std::string& t), p, t);
-    FAKE(void, parseFailed, ());
-    FAKE(void, writeFailed, (int err, const std::string& path), err, path);
-};
-
-TEST(Am5Cpu, UpdateTjmaxOutcomes)
-{
     const std::string valid = R"([{"Params": {"ConstParam": [{}]}}])";
     const std::string read = "read /c", failed = "writeFailed 28 /c";
     const std::string replace = "replace /c " + *rewriteConfig(valid, 89);

@@ -31,15 +31,8 @@ struct BusFailure : std::runtime_error
     }
 };
 
-inline Answer ok(Bytes data = {})
-{
-    return success(std::move(data));
-}
-
-inline Answer cc(uint8_t code)
-{
-    return failure(code);
-}
+inline const auto ok = [](Bytes data = {}) { return success(std::move(data)); };
+inline const auto cc = [](uint8_t code) { return failure(code); };
 
 template <class T>
 std::vector<T> cat(std::vector<T> a, const std::vector<T>& b)
