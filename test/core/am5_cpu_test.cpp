@@ -1,5 +1,4 @@
-// The AM5 CPU class commands and the TJMAX rewrite of the virtual-sensor
-// configuration, on a fake file, journal and service manager.
+// The AM5 CPU class commands and the TJMAX rewrite of the sensor config.
 #include "am5_cpu.hpp"
 #include "fakes.hpp"
 
@@ -10,48 +9,44 @@ using namespace am5_cpu;
 using nlohmann::json;
 
 /** Records each effect with the class recorded at that moment. */
-struct FakeClassEffects : ClassEffects
+struct FakeClassEffects : ClassEffects, Recorder
 {
     uint8_t detected = 0xEE;
-    Strings calls;
-    bool failRestart = false;
-
-    int updateTjmax(int tjmax) override
-    {
-        calls.push_back(std::to_string(detected) + ": " +
-                        std::to_string(tjmax));
-        return -1; // not looked at
-    }
-    void restartVirtualSensor() override
-    {
-        failIf(failRestart);
-        calls.emplace_back("restart");
-    }
+    FAKE(int, updateTjmax, (int tjmax), detected, tjmax);
+    FAKE(void, restartVirtualSensor, ());
 };
-
-Answer set(Request in, FakeClassEffects& fx)
-{
-    return setSpecCpu(in, fx.detected, fx);
-}
 
 TEST(Am5Cpu, SetAndGetTheClass)
 {
-    const Case cases[] = {
-        {"too short", {0x01}, failure(0xC7)},
-        {"class 0", {0x00, 0x00}, success(), {"0: 95", "restart"}},
-        {"class 1, trailing", {0xA5, 1, 7}, success(), {"1: 89", "restart"}},
-        {"class 2", {0x00, 0x02}, failure(0xC1)},
+    auto set = [](Request in, auto& f) {
+        return setSpecCpu(in, f.detected, f);
     };
-    check<FakeClassEffects>(cases, set);
-    // A failing restart escapes after the class and the file are set.
+    const std::string restart = "restartVirtualSensor";
+    const Case cases[] = {
+        {"too short", {0x01}, cc(0xC7)},
+        {"class 0", {0, 0}, ok(), {"updateTjmax 0 95", restart}},
+        {"1, trailing", {5, 1, 7}, ok(), {"updateTjmax 1 89", restart}},
+        {"class 2", {0x00, 0x02}, cc(0xC1)},
+    };
     FakeClassEffects fx;
-    fx.failRestart = true;
+    fx.answers = {{"updateTjmax", "-1"}}; // not looked at
+    check(cases, set, fx);
+    // A failing restart escapes after the class and the file are set.
+    fx.answers = {{restart, "throw"}};
     EXPECT_THROW(set(Bytes{0x00, 0x01}, fx), BusFailure);
-    EXPECT_EQ(fx.calls, Strings{"1: 89"});
-    EXPECT_EQ(getSpecCpu(Bytes{0x05}, fx.detected), success({0x01}));
+    EXPECT_EQ(fx.calls, (Strings{"updateTjmax 1 89", restart}));
+    EXPECT_EQ(getSpecCpu(Bytes{0x05}, fx.detected), ok({0x01}));
 }
 
-TEST(Am5Cpu, RewriteSetsEveryTjmaxAndKeepsTheRest)
+struct FakeConfig : ConfigFile, ConfigLog, Recorder
+{
+    FAKE(std::optional<std::string>, read, (const std::string& path), path);
+    FAKE(int, replace, (const std::string& p, const std::string& t), p, t);
+    FAKE(void, parseFailed, ());
+    FAKE(void, writeFailed, (int err, const std::string& path), err, path);
+};
+
+TEST(Am5Cpu, RewriteAndUpdateTheTjmaxOfTheConfig)
 {
     auto out = rewriteConfig(R"([{"Params": {"ConstParam": [
         {"ParamName": "TJMAX", "Value": 1}, {"ParamName": "OFFSET", "Value": 7},
@@ -73,56 +68,25 @@ TEST(Am5Cpu, RewriteSetsEveryTjmaxAndKeepsTheRest)
               "            \"ParamName\": \"TJMAX\",\n                    "
               "\"Value\": 95\n                }\n            ]\n        }\n  "
               "  }\n}");
-    for (const char* text : {"", "[1] [2]", "[{\"Params\": {}", "[\"\xff\"]"})
-    {
-        EXPECT_EQ(rewriteConfig(text, 95), std::nullopt) << text;
-    }
-}
+    EXPECT_EQ(rewriteConfig("", 95), std::nullopt);
+    EXPECT_EQ(rewriteConfig("[1] [2]", 95), std::nullopt);
+    EXPECT_EQ(rewriteConfig("[\"\xff\"]", 95), std::nullopt);
 
-/** The file /c, when `text` is set, and the journal. */
-struct FakeConfig : ConfigFile, ConfigLog
-{
-    std::optional<std::string> text;
-    int replaceError = 0;
-    Strings calls;
-
-    std::optional<std::string> read(const std::string& path) override
-    {
-        return path == "/c" ? text : std::nullopt;
-    }
-    int replace(const std::string& path, const std::string& t) override
-    {
-        calls.push_back("replace " + path);
-        text = replaceError == 0 ? t : text;
-        return replaceError;
-    }
-    void parseFailed() override
-    {
-        calls.emplace_back("parse failed");
-    }
-    void writeFailed(int err, const std::string& path) override
-    {
-        calls.push_back("write failed " + std::to_string(err) + " " + path);
-    }
-};
-
-TEST(Am5Cpu, UpdateTjmaxOutcomes)
-{
     const std::string valid = R"([{"Params": {"ConstParam": [{}]}}])";
-    const std::tuple<std::optional<std::string>, int, int, Strings> cases[] = {
-        {std::nullopt, 0, -1, {}},
-        {"[", 0, -1, {"parse failed"}},
-        {valid, 28, -1, {"replace /c", "write failed 28 /c"}},
-        {valid, 0, 0, {"replace /c"}},
+    const std::string read = "read /c", failed = "writeFailed 28 /c";
+    const std::string replace = "replace /c " + *rewriteConfig(valid, 89);
+    const std::tuple<Answers, int, Strings> cases[] = {
+        {{}, -1, {read}},
+        {{{read, "["}}, -1, {read, "parseFailed"}},
+        {{{read, valid}, {"replace", "28"}}, -1, {read, replace, failed}},
+        {{{read, valid}}, 0, {read, replace}},
     };
-    for (const auto& [text, replaceError, result, calls] : cases)
+    for (const auto& [answers, result, calls] : cases)
     {
         FakeConfig file;
-        file.text = text;
-        file.replaceError = replaceError;
+        file.answers = answers;
         EXPECT_EQ(updateTjmax(89, "/c", file, file), result);
         EXPECT_EQ(file.calls, calls);
-        EXPECT_EQ(file.text, result == 0 ? rewriteConfig(valid, 89) : text);
     }
 }
 

@@ -1,5 +1,4 @@
-// BIOS POST status, BMC interface and boot complete, against fakes of the
-// host state service and the LED group manager.
+// BIOS POST status, BMC interface and boot complete.
 #include "bios_post_status.hpp"
 #include "bmc_interface.hpp"
 #include "boot_complete.hpp"
@@ -12,73 +11,59 @@ namespace kestrel::test::boot_state_cases
 using namespace bios_post_status;
 
 /** Records each stage published with the status kept at that moment. */
-struct FakeProgress : BootProgress
+struct FakeProgress : BootProgress, Recorder
 {
     uint8_t last = 0xEE;
-    Strings calls;
-    bool fail = false;
-
-    void setStage(const std::string& stage) override
-    {
-        failIf(fail);
-        auto name = stage.substr(stage.rfind('.') + 1);
-        calls.push_back(std::to_string(last) + " " + name);
-    }
+    FAKE(void, setStage, (const std::string& s), last, s.substr(s.rfind('.')));
 };
 
-Answer setPost(Request in, FakeProgress& progress)
+TEST(BootState, BiosPostStatusIsKeptThenPublished)
 {
-    return setBiosPostStatus(in, progress.last, progress);
-}
-
-TEST(BiosPostStatus, SetKeepsThenPublishes)
-{
-    const Case cases[] = {
-        {"empty", {}, failure(0xC7)},
-        {"0", {0x00}, success(), {"0 Unspecified"}},
-        {"1", {0x01}, success(), {"1 Unspecified"}},
-        {"2", {0x02}, success(), {"2 SystemInitComplete"}},
-        {"3, trailing", {0x03, 0x09}, success(), {"3 SystemInitComplete"}},
-        {"4", {0x04}, success(), {"4 OSStart"}},
-        {"past the last", {0x05}, failure(0xC1)},
+    auto set = [](Request in, auto& p) {
+        return setBiosPostStatus(in, p.last, p);
     };
-    check<FakeProgress>(cases, setPost);
+    const Case cases[] = {
+        {"empty", {}, cc(0xC7)},
+        {"0", {0x00}, ok(), {"setStage 0 .Unspecified"}},
+        {"1", {0x01}, ok(), {"setStage 1 .Unspecified"}},
+        {"2", {0x02}, ok(), {"setStage 2 .SystemInitComplete"}},
+        {"3, trailing", {3, 9}, ok(), {"setStage 3 .SystemInitComplete"}},
+        {"4", {0x04}, ok(), {"setStage 4 .OSStart"}},
+        {"past the last", {0x05}, cc(0xC1)},
+    };
+    check<FakeProgress>(cases, set);
     EXPECT_EQ(std::string(bootProgressStage(0x04)),
               "xyz.openbmc_project.State.Boot.Progress.ProgressStages.OSStart");
     // Kept even when publishing fails.
     FakeProgress progress;
-    progress.fail = true;
-    EXPECT_THROW(setPost(Bytes{0x03}, progress), BusFailure);
-    EXPECT_EQ(getBiosPostStatus(Bytes{0x01}, progress.last), success({3}));
+    progress.answers = {{"setStage", "throw"}};
+    EXPECT_THROW(set(Bytes{0x03}, progress), BusFailure);
+    EXPECT_EQ(getBiosPostStatus(Bytes{0x01}, progress.last), ok({3}));
 }
 
-TEST(BmcInterface, Requests)
+TEST(BootState, BmcInterfaceAndBootComplete)
 {
     const Case cases[] = {
-        {"too short", {0x01, 0x00}, failure(0xC7)},
-        {"bit 0", {0x01, 0x00, 0x01}, success({0x07, 0x00, 0x00})},
-        {"bit 1, trailing", {0x01, 0x00, 0x02, 0x09}, success({0, 7, 0})},
-        {"largest mask", {0x01, 0x00, 0x07}, success({0x07, 0x07, 0x07})},
-        {"past the largest", {0x01, 0x00, 0x08}, failure(0xC1)},
-        {"first byte not 1", {0x00, 0x00, 0x01}, failure(0xC1)},
-        {"second byte not 0", {0x01, 0x01, 0x01}, failure(0xC1)},
+        {"too short", {0x01, 0x00}, cc(0xC7)},
+        {"bit 0", {0x01, 0x00, 0x01}, ok({0x07, 0x00, 0x00})},
+        {"bit 1, trailing", {0x01, 0x00, 0x02, 0x09}, ok({0, 7, 0})},
+        {"largest mask", {0x01, 0x00, 0x07}, ok({0x07, 0x07, 0x07})},
+        {"past the largest", {0x01, 0x00, 0x08}, cc(0xC1)},
+        {"first byte not 1", {0x00, 0x00, 0x01}, cc(0xC1)},
+        {"second byte not 0", {0x01, 0x01, 0x01}, cc(0xC1)},
     };
-    for (const auto& c : cases)
-    {
-        EXPECT_EQ(bmc_interface::getBmcInterface(c.request), c.expected)
-            << c.name;
-    }
-}
+    check<Recorder>(cases, [](Request in, Recorder&) {
+        return bmc_interface::getBmcInterface(in);
+    });
 
-TEST(BootComplete, FollowsTheBmcBootedGroupOnly)
-{
     using boot_complete::getBootComplete;
+    const std::string fault = dbus::ledSystemFault, booted = dbus::ledBmcBooted;
     FakeLedGroups leds;
-    leds.groups[dbus::ledSystemFault] = true;
-    EXPECT_EQ(getBootComplete({}, leds), success({0x00}));
-    leds.groups[dbus::ledBmcBooted] = true;
-    EXPECT_EQ(getBootComplete(Bytes{0x00, 0x05}, leds), success({0x01}));
-    leds.fail = true;
+    leds.answers = {{"asserted " + fault, "1"}};
+    EXPECT_EQ(getBootComplete({}, leds), ok({0x00}));
+    leds.answers = {{"asserted " + booted, "1"}};
+    EXPECT_EQ(getBootComplete(Bytes{0x00, 0x05}, leds), ok({0x01}));
+    leds.answers = {{"asserted", "throw"}};
     EXPECT_THROW(getBootComplete({}, leds), BusFailure);
 }
 

@@ -1,6 +1,7 @@
-// What the core tests share: fakes of the shared seams, which record what a
-// core asked for in `calls` and answer from state a test sets up, and the
-// case-table runner.
+// What the core tests share: a Recorder that logs every call a fake is asked
+// and answers it from canned results, the FAKE macro that makes a seam
+// method one line of it, fakes of the shared seams, and the case-table
+// runner.
 #pragma once
 
 #include "answer.hpp"
@@ -20,6 +21,7 @@ namespace kestrel::test
 {
 
 using Strings = std::vector<std::string>;
+using Answers = std::map<std::string, std::string>;
 
 /** What a fake throws where the board's seam lets a D-Bus failure escape. */
 struct BusFailure : std::runtime_error
@@ -29,13 +31,8 @@ struct BusFailure : std::runtime_error
     }
 };
 
-inline void failIf(bool fail)
-{
-    if (fail)
-    {
-        throw BusFailure();
-    }
-}
+inline const auto ok = [](Bytes data = {}) { return success(std::move(data)); };
+inline const auto cc = [](uint8_t code) { return failure(code); };
 
 template <class T>
 std::vector<T> cat(std::vector<T> a, const std::vector<T>& b)
@@ -56,49 +53,92 @@ inline std::string hex(std::span<const uint8_t> bytes)
     return out;
 }
 
-struct FakeUnits : Units
+/** The calls a fake was asked, each "name arg..." (numbers in decimal), and
+ *  what it answers: for a call, `answers` at its text, else at its name,
+ *  else nothing (0, false, "", std::nullopt, success); "throw" throws
+ *  BusFailure, and an Answer is its completion code. */
+struct Recorder
 {
-    std::map<std::string, std::string> states;
-    Strings calls; // "Member unitPath"
-    bool fail = false;
+    Strings calls;
+    Answers answers;
 
-    void startStop(const std::string& unit, const std::string& member) override
+    template <class R, class... Args>
+    R record(const std::string& name, const Args&... args)
     {
-        failIf(fail);
-        calls.push_back(member + " " + unit);
+        calls.push_back(name);
+        ((calls.back() += " " + text(args)), ...);
+        auto found = answers.find(calls.back());
+        found = found != answers.end() ? found : answers.find(name);
+        return found == answers.end() ? R() : parse<R>(found->second);
     }
-    std::string activeState(const std::string& unitPath) override
+
+    template <class T>
+    static std::string text(const T& value)
     {
-        failIf(fail);
-        return states[unitPath];
+        if constexpr (std::is_arithmetic_v<T>)
+        {
+            return std::to_string(value);
+        }
+        else
+        {
+            return std::string(value);
+        }
+    }
+
+    template <class R>
+    static R parse(const std::string& answer)
+    {
+        if (answer == "throw")
+        {
+            throw BusFailure();
+        }
+        if constexpr (std::is_same_v<R, std::string>)
+        {
+            return answer;
+        }
+        else if constexpr (requires { typename R::value_type; })
+        {
+            return parse<typename R::value_type>(answer); // an optional
+        }
+        else if constexpr (std::is_same_v<R, Answer>)
+        {
+            return failure(std::stoi(answer, nullptr, 0));
+        }
+        else if constexpr (!std::is_void_v<R>)
+        {
+            return static_cast<R>(std::stol(answer, nullptr, 0));
+        }
     }
 };
 
-struct FakeLedGroups : LedGroups
-{
-    std::map<std::string, bool> groups;
-    Strings calls; // "on groupPath", "off groupPath"
-    bool fail = false;
+/** Overrides `Ret name params` of a seam with a call of Recorder::record,
+ *  logging `name` and the values of the expressions after `params`. */
+#define FAKE(Ret, name, params, ...)                                           \
+    Ret name params override                                                   \
+    {                                                                          \
+        return record<Ret>(#name __VA_OPT__(, ) __VA_ARGS__);                  \
+    }
 
-    void setAsserted(const std::string& groupPath, bool asserted) override
-    {
-        failIf(fail);
-        calls.push_back((asserted ? "on " : "off ") + groupPath);
-    }
-    bool asserted(const std::string& groupPath) override
-    {
-        failIf(fail);
-        return groups[groupPath];
-    }
+struct FakeUnits : Units, Recorder
+{
+    FAKE(void, startStop, (const std::string& u, const std::string& m), m, u);
+    FAKE(std::string, activeState, (const std::string& unit), unit);
+};
+
+struct FakeLedGroups : LedGroups, Recorder
+{
+    FAKE(void, setAsserted, (const std::string& group, bool on), on, group);
+    FAKE(bool, asserted, (const std::string& group), group);
 };
 
 /** A 16 KiB EEPROM image, erased (0xFF); a read or write at `failAt` fails
- *  with -EIO, and a failed read scribbles on the buffer. */
+ *  with -EIO, and a failed read scribbles on the buffer.  Logs writes as
+ *  "offset:bytes", in hex. */
 struct FakeEeprom : Eeprom
 {
     Bytes image = Bytes(16 * 1024, 0xFF);
     std::optional<uint32_t> failAt;
-    Strings calls; // "offset:bytes written", in hex
+    Strings calls;
 
     int read(uint8_t* buffer, uint32_t offset, uint32_t length) override
     {

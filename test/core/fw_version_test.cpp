@@ -1,5 +1,4 @@
-// Firmware version records and the BIOS version strings against a fake
-// version store and software updater.
+// Firmware version records and the BIOS version strings.
 #include "fakes.hpp"
 #include "fw_version.hpp"
 
@@ -8,115 +7,96 @@ namespace kestrel::test::fw_version_cases
 
 using namespace fw_version;
 
-Bytes record(Bytes head)
+Bytes padded(Bytes head)
 {
     head.resize(recordSize, 0x00);
     return head;
 }
 
-struct FakeFw : VersionStore, BiosVersion
+/** The record table, and a store that loads what was saved unless the
+ *  answer to "load" is an error. */
+struct FakeFw : VersionStore, BiosVersion, Recorder
 {
     std::array<uint8_t, RecordTable::extent> table{};
     std::map<uint8_t, VersionRecord> records;
-    Strings calls;
-    int result = 0;
-    bool fail = false;
 
     int load(uint8_t index, VersionRecord& r) override
     {
-        if (result == 0 && records.contains(index))
-        {
-            r = records[index];
-        }
-        return result;
+        int rc = record<int>("load", index);
+        r = rc == 0 && records.contains(index) ? records[index] : r;
+        return rc;
     }
     int save(uint8_t index, const VersionRecord& r) override
     {
-        calls.push_back("save " + std::to_string(index));
         records[index] = r;
-        return result;
+        return record<int>("save", index);
     }
-    void publish(const std::string& version) override
-    {
-        failIf(fail);
-        calls.push_back(version);
-    }
+    FAKE(void, publish, (const std::string& version), version);
     Bytes entry(uint8_t index) const
     {
         return {table.begin() + 16 * index, table.begin() + 16 * (index + 1)};
     }
 };
 
-Answer set(Request in, FakeFw& fw)
-{
-    return setRevRecord(in, fw.table, fw, fw);
-}
-
 TEST(FwVersion, Strings)
 {
-    const std::pair<Bytes, const char*> versions[] = {
+    // A record: major, minor, two letters, build; 0x00 ends the text.
+    const std::pair<VersionRecord, const char*> versions[] = {
         {{0x01, 0x05}, "1.05"},
         {{0x01, 0x05, 0x00, 0x00, 0x03}, "1.05.03"},
         {{0x02, 0x0A, 'A', 'B'}, "2.10.AB"},
         {{0x02, 0x10, 'A', 'B', 0x10}, "2.16.AB16"},
-        {{0x01, 0x02, 0x00, 'Y', 0x04}, "1.02."}, // 0x00 ends the text
+        {{0x01, 0x02, 0x00, 'Y', 0x04}, "1.02."},
     };
-    for (const auto& [head, text] : versions)
+    for (const auto& [record, text] : versions)
     {
-        VersionRecord r{};
-        std::copy(head.begin(), head.end(), r.begin());
-        EXPECT_EQ(biosVersionString(r), text);
+        EXPECT_EQ(biosVersionString(record), text);
     }
     EXPECT_EQ(biosFwInfoString(0x01, 0x02, 0x1A, 0x00), "L2.1a");
     EXPECT_EQ(biosFwInfoString(0x00, 0x03, 0x05, 0x62), "P3.05b");
     EXPECT_EQ(biosFwInfoString(0x02, 0xFF, 0xFF, 0xFF), "P255.ff");
 }
 
-TEST(FwVersion, SetRevRecord)
+TEST(FwVersion, RevRecordsAndBiosFwInfo)
 {
+    auto set = [](Request in, auto& fw) {
+        return setRevRecord(in, fw.table, fw, fw);
+    };
+    const std::string bios = "publish 2.10.AB07";
     const Case cases[] = {
-        {"empty", {}, failure(0xC7)},
-        {"17 bytes", cat({0x02}, Bytes(17, 0x01)), failure(0xC7)},
-        {"16 bytes", cat({0x1C}, Bytes(16, 0x5A)), success({0}), {"save 28"}},
-        {"index past the last", {0x1D, 0x01}, failure(0xC1)},
-        {"BIOS",
-         {0, 2, 10, 'A', 'B', 7},
-         success({0}),
-         {"2.10.AB07", "save 0"}},
-        {"index alone", {0x05}, success({0}), {"save 5"}},
+        {"empty", {}, cc(0xC7)},
+        {"17 bytes", cat({0x02}, Bytes(17, 0x01)), cc(0xC7)},
+        {"16 bytes", cat({0x1C}, Bytes(16, 0x5A)), ok({0}), {"save 28"}},
+        {"index past the last", {0x1D, 0x01}, cc(0xC1)},
+        {"BIOS", {0, 2, 10, 'A', 'B', 7}, ok({0}), {bios, "save 0"}},
+        {"index alone", {0x05}, ok({0}), {"save 5"}},
     };
     check<FakeFw>(cases, set);
 
     FakeFw fw;
     fw.table.fill(0x11);
-    ASSERT_EQ(set(Bytes{0x07, 0x01, 0x02}, fw), success({0x00}));
-    EXPECT_EQ(fw.entry(7), record({0x01, 0x02})); // zero-padded
+    ASSERT_EQ(set(Bytes{0x07, 0x01, 0x02}, fw), ok({0x00}));
+    EXPECT_EQ(fw.entry(7), padded({0x01, 0x02}));
     EXPECT_EQ(fw.entry(8), Bytes(16, 0x11));
+    EXPECT_EQ(getRevRecord(Bytes{0x07, 0x77}, fw), ok(padded({1, 2})));
+    EXPECT_EQ(getRevRecord(Bytes{0x1C}, fw), ok(padded({})));
+    EXPECT_EQ(getRevRecord({}, fw), cc(0xC7));
+    EXPECT_EQ(getRevRecord(Bytes{0x1D}, fw), cc(0xC1));
     // A failed publish keeps the entry but saves nothing.
-    fw.fail = true;
+    fw.answers = {{"publish", "throw"}};
     EXPECT_THROW(set(Bytes{0x00, 0x03}, fw), BusFailure);
-    EXPECT_EQ(fw.entry(0), record({0x03}));
-    EXPECT_EQ(fw.calls, Strings{"save 7"});
-}
-
-TEST(FwVersion, GetRevRecordAndBiosFwInfo)
-{
-    FakeFw fw;
-    ASSERT_EQ(set(Bytes{0x1C, 0x09, 0x08}, fw), success({0x00}));
-    EXPECT_EQ(getRevRecord(Bytes{0x1C, 0x77}, fw), success(record({9, 8})));
-    EXPECT_EQ(getRevRecord(Bytes{0x1B}, fw), success(record({})));
-    EXPECT_EQ(getRevRecord({}, fw), failure(0xC7));
-    EXPECT_EQ(getRevRecord(Bytes{0x1D}, fw), failure(0xC1));
+    EXPECT_EQ(fw.entry(0), padded({0x03}));
     // Store failures are not reported: zeroes for a failed load.
-    fw.result = -EIO;
-    EXPECT_EQ(getRevRecord(Bytes{0x1C}, fw), success(record({})));
-    EXPECT_EQ(set(Bytes{0x04, 0x01}, fw), success({0x00}));
+    fw.answers = {{"load", "-5"}, {"save", "-5"}};
+    EXPECT_EQ(getRevRecord(Bytes{0x07}, fw), ok(padded({})));
+    EXPECT_EQ(set(Bytes{0x04, 0x01}, fw), ok({0x00}));
+    EXPECT_EQ(fw.calls, (Strings{"save 7", "load 7", "load 28", "publish 3.00",
+                                 "load 7", "save 4"}));
 
     fw.calls.clear();
-    EXPECT_EQ(setBiosFwInfo(Bytes{0x01, 0x02, 0x1A}, fw), failure(0xC7));
-    EXPECT_EQ(setBiosFwInfo(Bytes{0x01, 0x02, 0x1A, 0x61, 0x62}, fw),
-              success({0x00}));
-    EXPECT_EQ(fw.calls, Strings{"L2.1aa"});
+    EXPECT_EQ(setBiosFwInfo(Bytes{0x01, 0x02, 0x1A}, fw), cc(0xC7));
+    EXPECT_EQ(setBiosFwInfo(Bytes{0x01, 0x02, 0x1A, 0x61, 0x62}, fw), ok({0}));
+    EXPECT_EQ(fw.calls, Strings{"publish L2.1aa"});
 }
 
 } // namespace kestrel::test::fw_version_cases

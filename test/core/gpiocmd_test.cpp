@@ -8,80 +8,64 @@ namespace kestrel::test::gpiocmd_cases
 
 using namespace gpiocmd;
 
-const std::string fault = std::string("on ") + dbus::ledSystemFault;
-
-/** Line 5 of chip "c" answers `direction` and `value`; no other line can
- *  be reached.  Passes log "chip offset consumer what". */
+/** Lines answer what `answers` holds; other lines fail. */
 struct FakeGpio : FakeLedGroups, GpioLines, gpiocmd::Log
 {
-    int direction = 2;
-    int value = 1;
-
-    int readLine(const std::string& chip, uint8_t offset,
-                 const std::string& consumer, Read what) override
-    {
-        bool dir = what == Read::direction;
-        calls.push_back(chip + std::to_string(offset) + " " + consumer +
-                        (dir ? " direction" : " value"));
-        return chip != "c" || offset != 5 ? -1 : dir ? direction : value;
-    }
-    bool writeLine(const std::string& chip, uint8_t offset,
-                   const std::string& consumer, bool output,
-                   uint8_t level) override
-    {
-        calls.push_back(chip + std::to_string(offset) + " " + consumer +
-                        (output ? " out " : " in ") + std::to_string(level));
-        return chip == "c" && offset == 5;
-    }
-    void systemFaultLed() override
-    {
-        calls.emplace_back("log");
-    }
+    FAKE(int, readLine,
+         (const std::string& chip, uint8_t at, const std::string& user, Read r),
+         chip, at, user, r == Read::value ? "value" : "direction");
+    FAKE(bool, writeLine,
+         (const std::string& chip, uint8_t at, const std::string& user,
+          bool out, uint8_t level),
+         chip, at, user, out, level);
+    FAKE(void, systemFaultLed, ());
 };
 
-TEST(Gpio, Set)
+TEST(Gpio, SetAndGet)
 {
-    const std::string out7 = "c5 ipmiset out 7", off = "off" + fault.substr(2);
-    const Case cases[] = {
-        {"too short", {0x05, 0x02}, failure(0xC7)},
-        {"input", {5, 0x01, 1}, success({5, 1, 1}), {"c5 ipmiset in 1"}},
-        {"output, trailing", {5, 2, 7, 9}, success({5, 2, 7}), {out7}},
-        {"direction 0", {0x05, 0x00, 0x01}, failure(0xCC)},
-        {"direction 3", {0x05, 0x03, 0x01}, failure(0xCC)},
-        {"unreachable", {6, 1, 0}, failure(0xCC), {"c6 ipmiset in 0"}},
-        {"fault LED", {0x33, 2, 0x80}, success({0x33, 2, 0}), {"log", fault}},
-        {"fault LED off", {0x33, 9, 0}, success({0x33, 9, 0}), {"log", off}},
+    const std::string in1 = "writeLine c 5 ipmiset 0 1",
+                      out7 = "writeLine c 5 ipmiset 1 7",
+                      dir = "readLine c 5 ipmiget direction",
+                      value = "readLine c 5 ipmiget value",
+                      c6 = "readLine c 6 ipmiget ", log = "systemFaultLed",
+                      on = "setAsserted 1 " + std::string(dbus::ledSystemFault),
+                      off =
+                          "setAsserted 0 " + std::string(dbus::ledSystemFault);
+    // Line 5 of chip "c" is an output at 1, and takes input 1 and output 7.
+    FakeGpio line5;
+    line5.answers = {
+        {dir, "2"}, {value, "1"}, {"readLine", "-1"}, {in1, "1"}, {out7, "1"}};
+    const Case sets[] = {
+        {"too short", {0x05, 0x02}, cc(0xC7)},
+        {"input", {5, 0x01, 1}, ok({5, 1, 1}), {in1}},
+        {"output, trailing", {5, 2, 7, 9}, ok({5, 2, 7}), {out7}},
+        {"direction 0", {0x05, 0x00, 0x01}, cc(0xCC)},
+        {"direction 3", {0x05, 0x03, 0x01}, cc(0xCC)},
+        {"unreachable", {6, 1, 0}, cc(0xCC), {"writeLine c 6 ipmiset 0 0"}},
+        {"fault LED", {0x33, 2, 0x80}, ok({0x33, 2, 0}), {log, on}},
+        {"fault LED off", {0x33, 9, 0}, ok({0x33, 9, 0}), {log, off}},
     };
-    auto set = [](Request in, FakeGpio& g) {
-        return setGpio(in, g, g, g, "c");
-    };
-    check<FakeGpio>(cases, set);
+    auto set = [](Request in, auto& g) { return setGpio(in, g, g, g, "c"); };
+    check(sets, set, line5);
     // The entry is written before the bus call that fails.
     FakeGpio failing;
-    failing.fail = true;
+    failing.answers = {{"setAsserted", "throw"}};
     EXPECT_THROW(set(Bytes{0x33, 0x01, 0x01}, failing), BusFailure);
-    EXPECT_EQ(failing.calls, Strings{"log"});
-}
+    EXPECT_EQ(failing.calls, (Strings{log, on}));
 
-TEST(Gpio, Get)
-{
-    const Strings passes = {"c5 ipmiget direction", "c5 ipmiget value"};
-    const std::string c6dir = "c6 ipmiget direction",
-                      c6value = "c6 ipmiget value";
-    const Case cases[] = {
-        {"empty", {}, failure(0xC7)},
-        {"trailing", {0x05, 0x33}, success({5, 1, 2, 1}), passes},
-        {"unreachable", {6}, success({6, 1, 0xFF, 0xFF}), {c6dir, c6value}},
+    const Case gets[] = {
+        {"empty", {}, cc(0xC7)},
+        {"trailing", {0x05, 0x33}, ok({5, 1, 2, 1}), {dir, value}},
+        {"line 6", {6}, ok({6, 1, 255, 255}), {c6 + "direction", c6 + "value"}},
     };
-    auto get = [](Request in, FakeGpio& g) { return getGpio(in, g, "c"); };
-    check<FakeGpio>(cases, get);
-    FakeGpio odd;
-    odd.direction = 3;
-    odd.value = 2;
-    EXPECT_EQ(get(Bytes{5}, odd), success({5, 1, 0xFF, 0xFF}));
-    odd.direction = 1;
-    odd.value = 0;
-    EXPECT_EQ(get(Bytes{5}, odd), success({5, 1, 1, 0}));
+    auto get = [](Request in, auto& g) { return getGpio(in, g, "c"); };
+    check(gets, get, line5);
+    line5.answers[dir] = "3";
+    line5.answers[value] = "2";
+    EXPECT_EQ(get(Bytes{5}, line5), ok({5, 1, 0xFF, 0xFF}));
+    line5.answers[dir] = "1";
+    line5.answers[value] = "0";
+    EXPECT_EQ(get(Bytes{5}, line5), ok({5, 1, 1, 0}));
 }
 
 } // namespace kestrel::test::gpiocmd_cases

@@ -13,64 +13,32 @@ const uint16_t offsets[2] = {0x1000, 0x2000};
 const Bytes macA{0x02, 0x11, 0x22, 0x33, 0x44, 0x56};
 const Bytes macB{0x0A, 0xBB, 0xCC, 0xDD, 0xEE, 0x10};
 // What the slots hold: the address, then the checksum.
-const std::string slotA = "021122334456fe";
-const std::string slotB = "0abbccddee1094";
-
-Answer set(Request in, FakeEeprom& eeprom)
-{
-    return setMacAddr(in, eeprom, offsets);
-}
-
-Answer get(Request in, FakeEeprom& eeprom)
-{
-    return getMacAddr(in, eeprom, offsets);
-}
+const std::string slotA = "1000:021122334456fe", slotB = "2000:0abbccddee1094";
 
 TEST(MacAddr, Set)
 {
+    auto set = [](Request in, auto& e) { return setMacAddr(in, e, offsets); };
     const Bytes ab = cat(macA, macB), both = cat({0x02}, ab);
     const Case cases[] = {
-        {"empty", {}, failure(0xC7)},
-        {"slot 0, five bytes", {0x00, 1, 2, 3, 4, 5}, failure(0xC7)},
-        {"both, one MAC", cat({0x02}, macA), failure(0xC7)},
-        {"slot 0, trailing", cat({0x00}, ab), success(), {"1000:" + slotA}},
-        {"slot 1", cat({0x01}, macB), success(), {"2000:" + slotB}},
-        {"both", both, success(), {"1000:" + slotA, "2000:" + slotB}},
-        {"mask: slot 0", cat({0x81}, macA), success(), {"1000:" + slotA}},
-        {"mask: none", {0x80}, success()},
-        {"unknown selector", {0x05}, success()},
+        {"empty", {}, cc(0xC7)},
+        {"slot 0, five bytes", {0x00, 1, 2, 3, 4, 5}, cc(0xC7)},
+        {"both, one MAC", cat({0x02}, macA), cc(0xC7)},
+        {"slot 0, trailing", cat({0x00}, ab), ok(), {slotA}},
+        {"slot 1", cat({0x01}, macB), ok(), {slotB}},
+        {"both", both, ok(), {slotA, slotB}},
+        {"mask: slot 0", cat({0x81}, macA), ok(), {slotA}},
+        {"mask: none", {0x80}, ok()},
+        {"unknown selector", {0x05}, ok()},
     };
     check<FakeEeprom>(cases, set);
     FakeEeprom failing;
     failing.failAt = offsets[1];
-    const Case failed[] = {
-        {"second slot fails", both, failure(0xC1), {"1000:" + slotA}},
-    };
+    const Case failed[] = {{"second slot fails", both, cc(0xC1), {slotA}}};
     check(failed, set, failing);
 }
 
-TEST(MacAddr, Get)
+struct FakeFacts : MacFacts, Recorder
 {
-    FakeEeprom eeprom;
-    // Wrong checksums on purpose: Get does not check them.
-    eeprom.put(offsets[0], cat(macA, {0x00}));
-    eeprom.put(offsets[1], cat(macB, {0x00}));
-    const Case cases[] = {
-        {"empty", {}, failure(0xC7)},
-        {"slot 0", {0x00}, success(macA)},
-        {"slot 1", {0x01}, success(macB)},
-        {"both", {0x02}, success(cat(macA, macB))},
-        {"mask both, trailing", {0x83, 0x00}, success(cat(macA, macB))},
-        {"mask none", {0x80}, success()},
-    };
-    check(cases, get, eeprom);
-    eeprom.failAt = offsets[0];
-    EXPECT_EQ(get(Bytes{0x02}, eeprom), success(cat(Bytes(6, 0x00), macB)));
-}
-
-struct FakeFacts : MacFacts
-{
-    Strings calls;
     SlotFacts types() override
     {
         return {0x10, 0x11};
@@ -81,15 +49,32 @@ struct FakeFacts : MacFacts
     }
 };
 
-TEST(MacAddr, Info)
+TEST(MacAddr, GetAndInfo)
 {
+    auto get = [](Request in, auto& e) { return getMacAddr(in, e, offsets); };
+    FakeEeprom eeprom;
+    // Wrong checksums on purpose: Get does not check them.
+    eeprom.put(offsets[0], cat(macA, {0x00}));
+    eeprom.put(offsets[1], cat(macB, {0x00}));
     const Case cases[] = {
-        {"empty", {}, failure(0xC7)},
-        {"types", {0x00}, success({0x02, 0x10, 0x11})},
-        {"channels, trailing", {0x01, 0x07}, success({0x02, 0x20, 0x21})},
-        {"past the last", {0x02}, failure(0xC1)},
+        {"empty", {}, cc(0xC7)},
+        {"slot 0", {0x00}, ok(macA)},
+        {"slot 1", {0x01}, ok(macB)},
+        {"both", {0x02}, ok(cat(macA, macB))},
+        {"mask both, trailing", {0x83, 0x00}, ok(cat(macA, macB))},
+        {"mask none", {0x80}, ok()},
     };
-    check<FakeFacts>(cases, getMacInfo);
+    check(cases, get, eeprom);
+    eeprom.failAt = offsets[0];
+    EXPECT_EQ(get(Bytes{0x02}, eeprom), ok(cat(Bytes(6, 0x00), macB)));
+
+    const Case info[] = {
+        {"empty", {}, cc(0xC7)},
+        {"types", {0x00}, ok({0x02, 0x10, 0x11})},
+        {"channels, trailing", {0x01, 0x07}, ok({0x02, 0x20, 0x21})},
+        {"past the last", {0x02}, cc(0xC1)},
+    };
+    check<FakeFacts>(info, getMacInfo);
 }
 
 } // namespace kestrel::test::mac_addr_cases

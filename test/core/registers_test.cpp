@@ -1,5 +1,4 @@
-// Register access, the reset-event registers and the speaker, against fake
-// registers and a fake speaker whose sleeps return at once.
+// Register access, the reset-event registers and the speaker.
 #include "fakes.hpp"
 #include "reg_value.hpp"
 #include "speaker_func.hpp"
@@ -22,13 +21,12 @@ std::string word(uint32_t v)
 
 /** Registers holding `words` (by default A and B of the reset events), and
  *  the printed lines, in one log; writes of 0 to `stuck` do not clear it. */
-struct FakeRegisters : Registers, reg_value::Log
+struct FakeRegisters : Registers, reg_value::Log, Recorder
 {
     std::map<uint32_t, uint32_t> words = {{registerA, 7}, {registerB, 2}};
     std::optional<uint32_t> stuck;
     int rc = 0;
     Saved saved;
-    Strings calls;
 
     int read32(uint32_t address, uint32_t* value) override
     {
@@ -42,106 +40,86 @@ struct FakeRegisters : Registers, reg_value::Log
         words[address] = value == 0 && stuck == address ? 1 : value;
         return rc;
     }
-    void setRegValue(uint32_t address, uint32_t value) override
-    {
-        calls.push_back("set " + word(address) + " " + word(value));
-    }
-    void getRegValue(uint32_t address, uint32_t value) override
-    {
-        calls.push_back("get " + word(address) + " " + word(value));
-    }
+    FAKE(void, setRegValue, (uint32_t at, uint32_t v), word(at), word(v));
+    FAKE(void, getRegValue, (uint32_t at, uint32_t v), word(at), word(v));
 };
 
-Answer set(Request in, FakeRegisters& r)
+TEST(Registers, RegValueSetAndGet)
 {
-    return reg_value::setRegValue(in, r, r);
-}
-
-Answer get(Request in, FakeRegisters& r)
-{
-    return reg_value::getRegValue(in, r, r);
-}
-
-TEST(RegValue, SetAndGet)
-{
+    auto set = [](Request in, auto& r) { return setRegValue(in, r, r); };
+    auto get = [](Request in, auto& r) { return getRegValue(in, r, r); };
     const Bytes at = {0x1E, 0x6E, 0x20, 0x9C};
     const Bytes request = cat(at, {0x11, 0x22, 0x33, 0x44});
-    const std::string v = "1e6e209c 11223344";
+    const std::string v = "1e6e209c 11223344", a = "1e6e209c",
+                      got = "getRegValue " + a + " ";
     const Case sets[] = {
-        {"seven bytes", Bytes(7), failure(0xC7)},
-        {"trailing", cat(request, {0x55}), success(), {"set " + v, "w " + v}},
+        {"seven bytes", Bytes(7), cc(0xC7)},
+        {"trailing", cat(request, {5}), ok(), {"setRegValue " + v, "w " + v}},
     };
     check<FakeRegisters>(sets, set);
-    const std::string a = "1e6e209c", got = "get 1e6e209c 00000007";
     const Case gets[] = {
-        {"three bytes", Bytes(3), failure(0xC7)},
-        {"trailing", cat(at, {7}), success({0, 0, 0, 7}), {"r " + a, got}},
+        {"three bytes", Bytes(3), cc(0xC7)},
+        {"trailing",
+         cat(at, {7}),
+         ok({0, 0, 0, 7}),
+         {"r " + a, got + "00000007"}},
     };
     check<FakeRegisters>(gets, get);
     FakeRegisters failing;
     failing.rc = -EIO;
-    EXPECT_EQ(set(request, failing), failure(0xC0));
+    EXPECT_EQ(set(request, failing), cc(0xC0));
     // A failed read still answers four bytes, zero, and prints them.
     EXPECT_EQ(get(at, failing), (Answer{0xC0, {0, 0, 0, 0}}));
-    EXPECT_EQ(failing.calls.back(), "get 1e6e209c 00000000");
+    EXPECT_EQ(failing.calls.back(), got + "00000000");
 }
 
-Answer verify(Request in, FakeRegisters& r)
+TEST(Registers, UidExrstVerify)
 {
-    return uidExrstVerify(in, r, r.saved);
-}
-
-TEST(UidExrstVerify, Requests)
-{
+    auto verify = [](Request in, auto& r) {
+        return uidExrstVerify(in, r, r.saved);
+    };
     const std::string a = "1e6e209c", b = "1e6e203c";
     const Strings clear = {"r " + a, "r " + b, "w " + a + " 00000000",
                            "w " + b + " 00000000", "r " + a};
     const Case cases[] = {
-        {"empty", {}, failure(0xC7)},
-        {"save and clear", {0x00}, success(), cat(clear, {"r " + b})},
-        {"flag, trailing", {0x01, 0x00}, success({0x01}), {"r " + b}},
-        {"restore, nothing saved", {0x02}, failure(0xCC)},
-        {"subfunction 3", {0x03}, failure(0xCC)},
+        {"empty", {}, cc(0xC7)},
+        {"save and clear", {0x00}, ok(), cat(clear, {"r " + b})},
+        {"flag, trailing", {0x01, 0x00}, ok({0x01}), {"r " + b}},
+        {"restore, nothing saved", {0x02}, cc(0xCC)},
+        {"subfunction 3", {0x03}, cc(0xCC)},
     };
     check<FakeRegisters>(cases, verify);
-    FakeRegisters stuck;
-    stuck.stuck = registerA;
-    const Case notCleared[] = {{"A stuck", {0x00}, failure(0xC1), clear}};
-    check(notCleared, verify, stuck);
-
     FakeRegisters r;
-    ASSERT_EQ(verify(Bytes{0x00}, r), success());
+    r.stuck = registerA;
+    const Case notCleared[] = {{"A stuck", {0x00}, cc(0xC1), clear}};
+    check(notCleared, verify, r);
+
+    r.stuck.reset();
+    ASSERT_EQ(verify(Bytes{0x00}, r), ok());
     // A holds no event now: the last one saved is kept.
     r.words = {{registerA, 0}, {registerB, 0xFFFFFFFD}};
-    EXPECT_EQ(verify(Bytes{0x01}, r), success({0x00})); // all but bit 1
-    ASSERT_EQ(verify(Bytes{0x00}, r), success());
+    EXPECT_EQ(verify(Bytes{0x01}, r), ok({0x00})); // all but bit 1
+    ASSERT_EQ(verify(Bytes{0x00}, r), ok());
     r.calls.clear();
-    EXPECT_EQ(verify(Bytes{0x02, 0xAA}, r), success());
+    EXPECT_EQ(verify(Bytes{0x02, 0xAA}, r), ok());
     EXPECT_EQ(r.calls,
               (Strings{"w " + a + " 00000007", "w " + b + " 00000002"}));
 }
 
-struct FakeSpeaker : Speaker, Worker
+/** Logs the register writes and the pauses (in ms); `start` throws when
+ *  no thread can be started, as `busy` says. */
+struct FakeSpeaker : Speaker, Worker, Recorder
 {
     std::atomic<uint8_t> longBeeps{2};
     std::atomic<uint8_t> shortBeeps{5};
-    Strings calls;
-    bool fail = false;
+    bool busy = false;
 
-    void write(uint32_t value) override
-    {
-        calls.push_back(value == 0xFF1AFF1A   ? "tone"
-                        : value == 0xFF115F05 ? "rest"
-                                              : word(value));
-    }
-    void sleep(uint32_t microseconds) override
-    {
-        calls.push_back(std::to_string(microseconds / 1000) + " ms");
-    }
+    FAKE(void, write, (uint32_t value), word(value));
+    FAKE(void, sleep, (uint32_t microseconds), microseconds / 1000);
     void start() override
     {
         calls.emplace_back("start");
-        if (fail)
+        if (busy)
         {
             throw std::system_error(
                 std::make_error_code(std::errc::device_or_resource_busy));
@@ -149,37 +127,35 @@ struct FakeSpeaker : Speaker, Worker
     }
 };
 
-TEST(SpeakerFunc, SetKeepsTheCountsAndStartsTheWorker)
+TEST(Registers, Speaker)
 {
     // The calls end with the counts kept after the request.
     const Case cases[] = {
-        {"empty", {}, success(), {"2 5"}},
-        {"trailing", {0x01, 0x01, 0x00}, success(), {"2 5"}},
-        {"four long beeps", {0x04, 0x00}, success(), {"2 5"}},
-        {"twelve short beeps", {0x00, 0x0C}, success(), {"2 5"}},
-        {"longest", {0x03, 0x0B}, success(), {"start", "3 11"}},
-        {"no thread", {0x01, 0x00}, success(), {"start", "1 0"}},
+        {"empty", {}, ok(), {"2 5"}},
+        {"trailing", {0x01, 0x01, 0x00}, ok(), {"2 5"}},
+        {"four long beeps", {0x04, 0x00}, ok(), {"2 5"}},
+        {"twelve short beeps", {0x00, 0x0C}, ok(), {"2 5"}},
+        {"longest", {0x03, 0x0B}, ok(), {"start", "3 11"}},
+        {"no thread", {0x01, 0x00}, ok(), {"start", "1 0"}},
     };
     for (const auto& c : cases)
     {
         FakeSpeaker s;
-        s.fail = c.name == std::string("no thread");
+        s.busy = c.name == std::string("no thread");
         EXPECT_EQ(setSpeakerFunc(c.request, s.longBeeps, s.shortBeeps, s),
                   c.expected);
         s.calls.push_back(std::to_string(s.longBeeps) + " " +
                           std::to_string(s.shortBeeps));
         EXPECT_EQ(s.calls, c.calls) << c.name;
     }
-}
-
-TEST(SpeakerFunc, PlaysLongBeepsThenShortBeeps)
-{
+    // Long beeps, then short beeps.
     FakeSpeaker s;
     s.longBeeps = 1;
     s.shortBeeps = 1;
     playPattern(s.longBeeps, s.shortBeeps, s);
-    EXPECT_EQ(s.calls, (Strings{"tone", "600 ms", "rest", "300 ms", "tone",
-                                "200 ms", "rest", "300 ms"}));
+    const std::string tone = "write ff1aff1a", rest = "write ff115f05";
+    EXPECT_EQ(s.calls, (Strings{tone, "sleep 600", rest, "sleep 300", tone,
+                                "sleep 200", rest, "sleep 300"}));
 }
 
 } // namespace kestrel::test::registers_cases

@@ -1,109 +1,69 @@
-// Restore default against fake actions, sleep and shell; nothing here
-// starts a thread or runs a shutdown.
+// Restore default; nothing here starts a thread or runs a shutdown.
 #include "fakes.hpp"
 #include "restore_default.hpp"
 
 #include <climits>
-#include <set>
 
 namespace kestrel::test::restore_default_cases
 {
 
 using namespace restore_default;
 
-/** Every effect goes into one log; the actions in `failing` fail. */
-struct Effects : RestoreActions, Sleep, Shell
+/** Every effect goes into one log; actions fail unless `answers` says. */
+struct Effects : RestoreActions, Sleep, Shell, Recorder
 {
-    Strings calls;
-    std::set<std::string> failing;
-
-    bool act(const std::string& name)
-    {
-        calls.push_back(name);
-        return !failing.contains(name);
-    }
-    void bmcBootedLedOff() override
-    {
-        act("led off");
-    }
-    bool factoryReset() override
-    {
-        return act("reset");
-    }
-    bool bmcReboot() override
-    {
-        return act("reboot");
-    }
-    bool chassisOff() override
-    {
-        return act("power off");
-    }
-    bool startDelayedShutdown(int32_t seconds) override
-    {
-        return act("shutdown in " + std::to_string(seconds));
-    }
-    void wait(int32_t seconds) override
-    {
-        calls.push_back("sleep " + std::to_string(seconds));
-    }
-    int run(const char* command) override
-    {
-        calls.push_back(std::string("run ") + command);
-        return 3;
-    }
+    FAKE(void, bmcBootedLedOff, ());
+    FAKE(bool, factoryReset, ());
+    FAKE(bool, bmcReboot, ());
+    FAKE(bool, chassisOff, ());
+    FAKE(bool, startDelayedShutdown, (int32_t seconds), seconds);
+    FAKE(void, wait, (int32_t seconds), seconds);
+    FAKE(int, run, (const char* command), command);
 };
-
-// Request: the option, when there is one.
-Answer restore(Request in, Effects& fx)
-{
-    return restoreDefault(in.empty() ? std::nullopt : std::optional(in[0]), fx,
-                          7);
-}
 
 TEST(RestoreDefault, EachOptionsActionsInOrder)
 {
-    const Case cases[] = {
-        {"none", {}, success(), {"led off", "reset", "reboot"}},
-        {"1", {0x01}, success(), {"led off", "reset", "reboot"}},
-        {"2", {0x02}, success(), {"led off", "reset", "shutdown in 7"}},
-        {"3", {0x03}, success(), {"shutdown in 7"}},
-        {"4", {0x04}, success(), {"power off", "shutdown in 7"}},
-        {"5", {0x05}, success(), {"reset"}},
-        {"0", {0x00}, failure(0xCC)},
-        {"6", {0x06}, failure(0xCC)},
+    // Request: the option, when there is one.
+    auto restore = [](Request in, auto& fx) {
+        return restoreDefault(in.empty() ? std::nullopt : std::optional(in[0]),
+                              fx, 7);
     };
-    check<Effects>(cases, restore);
-}
-
-TEST(RestoreDefault, FailuresStillRunEveryAction)
-{
+    const std::string led = "bmcBootedLedOff", reset = "factoryReset",
+                      reboot = "bmcReboot", off = "chassisOff",
+                      shutdown = "startDelayedShutdown 7";
+    const Case cases[] = {
+        {"none", {}, ok(), {led, reset, reboot}},
+        {"1", {0x01}, ok(), {led, reset, reboot}},
+        {"2", {0x02}, ok(), {led, reset, shutdown}},
+        {"3", {0x03}, ok(), {shutdown}},
+        {"4", {0x04}, ok(), {off, shutdown}},
+        {"5", {0x05}, ok(), {reset}},
+        {"0", {0x00}, cc(0xCC)},
+        {"6", {0x06}, cc(0xCC)},
+    };
     Effects fx;
-    fx.failing = {"reset", "shutdown in 7", "power off"};
-    const Case cases[] = {
-        {"1", {0x01}, failure(0xFF), {"led off", "reset", "reboot"}},
-        {"3", {0x03}, failure(0xFF), {"shutdown in 7"}},
-        {"4", {0x04}, failure(0xFF), {"power off", "shutdown in 7"}},
-        {"5", {0x05}, failure(0xFF), {"reset"}},
-    };
+    fx.answers = {{reset, "1"}, {reboot, "1"}, {off, "1"}, {shutdown, "1"}};
     check(cases, restore, fx);
-    // The LED write's result is not looked at.
-    fx.failing = {"led off"};
-    EXPECT_EQ(restore(Bytes{0x02}, fx), success());
+    // A failed action fails the request, and the rest still run.
+    const Case failures[] = {
+        {"1", {0x01}, cc(0xFF), {led, reset, reboot}},
+        {"3", {0x03}, cc(0xFF), {shutdown}},
+        {"4", {0x04}, cc(0xFF), {off, shutdown}},
+        {"5", {0x05}, cc(0xFF), {reset}},
+    };
+    fx.answers = {{reboot, "1"}};
+    check(failures, restore, fx);
 }
 
 TEST(RestoreDefault, DelayShutdownSleepsOnlyForAPositiveCount)
 {
-    const std::pair<int32_t, Strings> cases[] = {
-        {1, {"sleep 1", "run shutdown"}},
-        {0, {"run shutdown"}},
-        {INT32_MIN, {"run shutdown"}},
-    };
-    for (const auto& [seconds, calls] : cases)
-    {
-        Effects fx;
-        EXPECT_EQ(delayShutdown(seconds, fx, fx), 3) << seconds;
-        EXPECT_EQ(fx.calls, calls) << seconds;
-    }
+    Effects fx;
+    fx.answers = {{"run", "3"}};
+    EXPECT_EQ(delayShutdown(1, fx, fx), 3);
+    EXPECT_EQ(delayShutdown(0, fx, fx), 3);
+    EXPECT_EQ(delayShutdown(INT32_MIN, fx, fx), 3);
+    const std::string run = "run shutdown";
+    EXPECT_EQ(fx.calls, (Strings{"wait 1", run, run, run}));
 }
 
 } // namespace kestrel::test::restore_default_cases

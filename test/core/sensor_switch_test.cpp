@@ -8,41 +8,37 @@ namespace kestrel::test::sensor_switch_cases
 
 using namespace sensor_switch;
 
-const std::string intr = dbus::unitIntrusionSensor;
-const std::string psu = dbus::unitPsuSensor;
-
-TEST(SensorSwitch, Set)
+TEST(SensorSwitch, SetAndGet)
 {
+    const std::string stop = "startStop Stop ", start = "startStop Start ";
+    const std::string intr = dbus::unitIntrusionSensor,
+                      psu = dbus::unitPsuSensor;
     const Case intrusion[] = {
-        {"empty", {}, failure(0xC7)},
-        {"stop", {0x00}, success(), {"Stop " + intr}},
-        {"start, trailing", {0x01, 0x00}, success(), {"Start " + intr}},
-        {"other value", {0x02}, success()},
+        {"empty", {}, cc(0xC7)},
+        {"stop", {0x00}, ok(), {stop + intr}},
+        {"start, trailing", {0x01, 0x00}, ok(), {start + intr}},
+        {"other value", {0x02}, ok()},
     };
     check<FakeUnits>(intrusion, setChassisIntr);
     const Case monitor[] = {
-        {"too short", {0x00}, failure(0xC7)},
-        {"stop", {0x00, 0x00}, success(), {"Stop " + psu}},
-        {"start, trailing", {0x00, 0x01, 0x07}, success(), {"Start " + psu}},
-        {"other value", {0x00, 0xFF}, success()},
-        {"other selector", {0x01, 0x01}, success()},
+        {"too short", {0x00}, cc(0xC7)},
+        {"stop", {0x00, 0x00}, ok(), {stop + psu}},
+        {"start, trailing", {0x00, 0x01, 0x07}, ok(), {start + psu}},
+        {"other value", {0x00, 0xFF}, ok()},
+        {"other selector", {0x01, 0x01}, ok()},
     };
     check<FakeUnits>(monitor, setMonitor);
-}
 
-TEST(SensorSwitch, Get)
-{
     FakeUnits units;
-    for (const char* state : {"active", "activating", "failed"})
-    {
-        units.states = {{intr, state}, {psu, state}};
-        uint8_t on = std::string(state) == "active" ? 0x01 : 0x00;
-        EXPECT_EQ(getChassisIntr(Bytes{0x05}, units), success({on})) << state;
-        EXPECT_EQ(getMonitor(Bytes{0x00, 0x09}, units), success({on})) << state;
-    }
-    EXPECT_EQ(getMonitor({}, units), failure(0xC7));
-    EXPECT_EQ(getMonitor(Bytes{0x01}, units), success({0x00}));
-    units.fail = true;
+    units.answers = {{"activeState", "active"}};
+    EXPECT_EQ(getChassisIntr(Bytes{0x05}, units), ok({0x01}));
+    EXPECT_EQ(getMonitor(Bytes{0x00, 0x09}, units), ok({0x01}));
+    units.answers = {{"activeState", "activating"}};
+    EXPECT_EQ(getChassisIntr({}, units), ok({0x00}));
+    EXPECT_EQ(getMonitor(Bytes{0x00}, units), ok({0x00}));
+    EXPECT_EQ(getMonitor({}, units), cc(0xC7));
+    EXPECT_EQ(getMonitor(Bytes{0x01}, units), ok({0x00}));
+    units.answers = {{"activeState", "throw"}, {"startStop", "throw"}};
     EXPECT_THROW(getMonitor(Bytes{0x00}, units), BusFailure);
     EXPECT_THROW(setChassisIntr(Bytes{0x01}, units), BusFailure);
 }
