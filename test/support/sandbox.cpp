@@ -177,11 +177,6 @@ void PrintTo(const JournalEntry& entry, std::ostream* os)
     *os << text;
 }
 
-std::vector<JournalEntry> journalEntries()
-{
-    return journalSince(0);
-}
-
 std::size_t journalMark()
 {
     return forEachJournalLine([](std::size_t, const std::string&) {});

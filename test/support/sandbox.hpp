@@ -47,14 +47,12 @@ struct JournalEntry
 /** Lets gtest show the whole entry when an assertion on one fails. */
 void PrintTo(const JournalEntry& entry, std::ostream* os);
 
-/** All entries recorded so far, oldest first.  Throws std::runtime_error
- *  when SB_RUN is not set (not in a sandbox). */
-std::vector<JournalEntry> journalEntries();
-
 /** The number of entries recorded so far: pass it to journalSince() or
  *  waitForJournal() to look only at what comes after this point. */
 std::size_t journalMark();
 
+/** The entries recorded from `mark` on, oldest first.  These throw
+ *  std::runtime_error when SB_RUN is not set (not in a sandbox). */
 std::vector<JournalEntry> journalSince(std::size_t mark);
 
 /** Waits for the first entry at index >= since whose MESSAGE equals message.
