@@ -4,7 +4,6 @@
 
 #include <systemd/sd-bus.h>
 
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -17,8 +16,6 @@ namespace
 {
 
 constexpr const char* mockIface = "org.freedesktop.DBus.Mock";
-constexpr const char* propsIface = "org.freedesktop.DBus.Properties";
-constexpr uint64_t callTimeoutUsec = 10'000'000;
 
 using Message =
     std::unique_ptr<sd_bus_message, sd_bus_message* (*)(sd_bus_message*)>;
@@ -27,82 +24,51 @@ void check(int r, const char* what)
 {
     if (r < 0)
     {
-        throw Error({}, std::string(what) + ": " + std::strerror(-r));
+        throw Error(std::string(what) + ": " + std::strerror(-r));
     }
 }
 
-Message newCall(const std::string& dest, const std::string& path,
-                const char* iface, const char* member)
+// A method call with string arguments.
+template <typename... Strings>
+Message newCall(const char* dest, const char* path, const char* iface,
+                const char* member, const Strings&... args)
 {
     sd_bus_message* m = nullptr;
-    check(sd_bus_message_new_method_call(bus(), &m, dest.c_str(), path.c_str(),
-                                         iface, member),
+    check(sd_bus_message_new_method_call(bus(), &m, dest, path, iface, member),
           "sd_bus_message_new_method_call");
-    return {m, sd_bus_message_unref};
+    Message msg{m, sd_bus_message_unref};
+    (check(sd_bus_message_append_basic(m, 's', std::string(args).c_str()),
+           "append argument"),
+     ...);
+    return msg;
 }
 
 Message call(const Message& request)
 {
     sd_bus_error err = SD_BUS_ERROR_NULL;
     sd_bus_message* reply = nullptr;
-    int r = sd_bus_call(bus(), request.get(), callTimeoutUsec, &err, &reply);
+    int r = sd_bus_call(bus(), request.get(), 10'000'000, &err, &reply);
     if (r < 0)
     {
-        std::string name = err.name != nullptr ? err.name : "";
         std::string text =
-            err.message != nullptr ? err.message : std::strerror(-r);
+            (err.name != nullptr ? std::string(err.name) + ": " : "") +
+            sd_bus_message_get_member(request.get()) + " on " +
+            sd_bus_message_get_path(request.get()) + ": " +
+            (err.message != nullptr ? err.message : std::strerror(-r));
         sd_bus_error_free(&err);
-        throw Error(name,
-                    std::string(sd_bus_message_get_member(request.get())) +
-                        " on " + sd_bus_message_get_path(request.get()) + ": " +
-                        text);
+        throw Error(text);
     }
     return {reply, sd_bus_message_unref};
 }
 
-// A method of the Mock interface on the mock's main object, with string
-// arguments (the values travel as text; the mock converts them).
+// A method of the Mock interface on the mock's main object; the values
+// travel as text and the mock converts them.
 template <typename... Strings>
 Message callMock(const Service& service, const char* member,
                  const Strings&... args)
 {
-    Message m = newCall(service.name, service.mainPath, mockIface, member);
-    (check(sd_bus_message_append_basic(m.get(), 's', std::string(args).c_str()),
-           "append argument"),
-     ...);
-    return call(m);
-}
-
-std::string readString(sd_bus_message* m)
-{
-    const char* s = nullptr;
-    check(sd_bus_message_read_basic(m, 's', &s), "read string");
-    return s;
-}
-
-std::vector<std::string> readStrings(sd_bus_message* m)
-{
-    char** strv = nullptr;
-    check(sd_bus_message_read_strv(m, &strv), "read strings");
-    std::vector<std::string> out;
-    for (char** p = strv; p != nullptr && *p != nullptr; ++p)
-    {
-        out.emplace_back(*p);
-        std::free(*p);
-    }
-    std::free(strv);
-    return out;
-}
-
-void appendStrings(sd_bus_message* m, const std::vector<std::string>& strings)
-{
-    std::vector<char*> strv;
-    for (const auto& s : strings)
-    {
-        strv.push_back(const_cast<char*>(s.c_str()));
-    }
-    strv.push_back(nullptr);
-    check(sd_bus_message_append_strv(m, strv.data()), "append strings");
+    return call(
+        newCall(service.name, service.mainPath, mockIface, member, args...));
 }
 
 void runShellLib(const std::string& script,
@@ -114,27 +80,12 @@ void runShellLib(const std::string& script,
     RunResult r = run(argv);
     if (r.status != 0)
     {
-        throw Error({}, script + " " + (args.empty() ? "" : args[0]) +
-                            " failed (status " + std::to_string(r.status) +
-                            "): " + r.err);
+        throw Error(script + " " + args[0] + " failed (status " +
+                    std::to_string(r.status) + "): " + r.err);
     }
 }
 
 } // namespace
-
-Error::Error(std::string name, const std::string& message) :
-    std::runtime_error(name.empty() ? message : name + ": " + message),
-    errorName(std::move(name))
-{
-}
-
-const std::vector<Service>& allServices()
-{
-    static const std::vector<Service> all{systemd,   led,       network,
-                                          stateHost, stateBmc,  stateChassis,
-                                          software,  fanSensor, tempSensor};
-    return all;
-}
 
 sd_bus* bus()
 {
@@ -143,8 +94,8 @@ sd_bus* bus()
     {
         if (!inSandbox())
         {
-            throw Error({}, "the mocks exist only inside the board sandbox "
-                            "(run the test through sim/sandbox)");
+            throw Error("the mocks exist only inside the board sandbox "
+                        "(run the test through sim/sandbox)");
         }
         check(sd_bus_open_system(&connection), "connect to the system bus");
     }
@@ -167,38 +118,33 @@ std::vector<Call> allCalls(const Service& service)
     sd_bus_message* m = reply.get();
     std::vector<Call> out;
     check(sd_bus_message_enter_container(m, 'a', "(tosas)"), "read calls");
-    for (;;)
+    for (int r; (r = sd_bus_message_enter_container(m, 'r', "tosas")) != 0;)
     {
-        int r = sd_bus_message_enter_container(m, 'r', "tosas");
         check(r, "read call");
-        if (r == 0)
-        {
-            break;
-        }
-        Call c;
+        Call& c = out.emplace_back();
         const char* path = nullptr;
         const char* method = nullptr;
+        char** args = nullptr;
         check(sd_bus_message_read(m, "tos", &c.seq, &path, &method),
               "read call");
+        check(sd_bus_message_read_strv(m, &args), "read call");
         c.path = path;
         c.method = method;
-        c.args = readStrings(m);
+        for (char** p = args; p != nullptr && *p != nullptr; ++p)
+        {
+            c.args.emplace_back(*p);
+            std::free(*p);
+        }
+        std::free(args);
         check(sd_bus_message_exit_container(m), "read call");
-        out.push_back(std::move(c));
     }
     return out;
 }
 
 std::vector<Call> calls(const Service& service, std::string_view method)
 {
-    std::vector<Call> out;
-    for (auto& c : allCalls(service))
-    {
-        if (c.method == method)
-        {
-            out.push_back(std::move(c));
-        }
-    }
+    std::vector<Call> out = allCalls(service);
+    std::erase_if(out, [method](const Call& c) { return c.method != method; });
     return out;
 }
 
@@ -249,29 +195,28 @@ std::string getProperty(const Service& service, const std::string& path,
                         const std::string& iface, const std::string& prop)
 {
     Message reply = callMock(service, "GetPropertyText", path, iface, prop);
-    return readString(reply.get());
+    const char* s = nullptr;
+    check(sd_bus_message_read_basic(reply.get(), 's', &s), "read string");
+    return s;
 }
 
 void emitSignal(const Service& service, const std::string& path,
                 const std::string& iface, const std::string& name,
                 const std::vector<Value>& args)
 {
-    std::vector<std::string> sigs;
-    std::vector<std::string> texts;
-    for (const auto& a : args)
+    Message m = newCall(service.name, service.mainPath, mockIface,
+                        "EmitSignalText", path, iface, name);
+    for (auto field : {&Value::sig, &Value::text})
     {
-        sigs.push_back(a.sig);
-        texts.push_back(a.text);
+        std::vector<char*> strv;
+        for (const auto& a : args)
+        {
+            strv.push_back(const_cast<char*>((a.*field).c_str()));
+        }
+        strv.push_back(nullptr);
+        check(sd_bus_message_append_strv(m.get(), strv.data()),
+              "append strings");
     }
-    Message m =
-        newCall(service.name, service.mainPath, mockIface, "EmitSignalText");
-    for (const std::string& s : {path, iface, name})
-    {
-        check(sd_bus_message_append_basic(m.get(), 's', s.c_str()),
-              "append argument");
-    }
-    appendStrings(m.get(), sigs);
-    appendStrings(m.get(), texts);
     call(m);
 }
 
@@ -300,34 +245,19 @@ void startMock(const Service& service, const std::string& paramsJson)
 
 void startMock(std::string_view key, const std::string& paramsJson)
 {
-    if (paramsJson.empty())
-    {
-        runShellLib("sb_start_mock \"$1\" && sb_wait_mock \"$1\"",
-                    {std::string(key)});
-    }
-    else
-    {
-        runShellLib("sb_start_mock \"$1\" \"$2\" && sb_wait_mock \"$1\"",
-                    {std::string(key), paramsJson});
-    }
-}
-
-bool hasOwner(const std::string& busName)
-{
-    Message req = newCall("org.freedesktop.DBus", "/org/freedesktop/DBus",
-                          "org.freedesktop.DBus", "NameHasOwner");
-    check(sd_bus_message_append_basic(req.get(), 's', busName.c_str()),
-          "append argument");
-    Message reply = call(req);
-    int owned = 0;
-    check(sd_bus_message_read_basic(reply.get(), 'b', &owned),
-          "read NameHasOwner");
-    return owned != 0;
+    runShellLib("sb_start_mock \"$1\" ${2:+\"$2\"} && sb_wait_mock \"$1\"",
+                {std::string(key), paramsJson});
 }
 
 bool hasOwner(const Service& service)
 {
-    return hasOwner(std::string(service.name));
+    Message reply =
+        call(newCall("org.freedesktop.DBus", "/org/freedesktop/DBus",
+                     "org.freedesktop.DBus", "NameHasOwner", service.name));
+    int owned = 0;
+    check(sd_bus_message_read_basic(reply.get(), 'b', &owned),
+          "read NameHasOwner");
+    return owned != 0;
 }
 
 MockTest::MockTest(std::initializer_list<Service> services) : services(services)

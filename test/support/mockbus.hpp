@@ -2,19 +2,17 @@
 
 // Test-side access to the peer-service mocks of the board sandbox
 // (sim/mocks, started with `sim/sandbox --mocks "KEY..."`): read back the
-// calls a mock received, reset it between tests, make its methods fail,
-// store values of the wrong type, emit signals, and stop or restart it.
+// calls a mock received, reset it, make its methods fail, store values of the
+// wrong type, emit signals, stop and restart it.  One sd-bus connection per
+// process to the sandbox's private bus (call from the test's main thread);
+// failures throw mockbus::Error.
 //
-// Everything goes over plain sd-bus to the sandbox's private system bus,
-// through one connection per process (not thread-safe: call from the test's
-// main thread).  Failures throw mockbus::Error.
-//
-// Values are shown as "type:value" strings: "s:replace", "b:true", "y:3",
-// "o:/xyz/openbmc_project/network/eth0", "as:[a,b]", "a{sv}:{k=s:v}",
-// "(si):(a,1)"; a variant inside a container keeps its type
-// ("av:[s:x,b:true]").  The value of a Properties.Set call shows the type it
-// was sent with ("s:xyz.openbmc_project...", not "v:...").
+// Values are "type:value" strings: "s:replace", "b:true", "as:[a,b]",
+// "a{sv}:{k=s:v}", "(si):(a,1)"; a variant in a container keeps its type
+// ("av:[s:x,b:true]"), and a Properties.Set value shows the type it was sent
+// with ("s:...", not "v:...").
 
+#include <bit>
 #include <concepts>
 #include <cstdint>
 #include <initializer_list>
@@ -32,8 +30,8 @@ struct sd_bus;
 namespace kestrel::test::mockbus
 {
 
-/** One mocked service: its key in sim/mocks, its bus name and the path of
- *  its main object (where the Mock control interface is). */
+/** A mocked service: its key in sim/mocks, bus name, and main object (where
+ *  the Mock control interface is). */
 struct Service
 {
     const char* key;
@@ -65,27 +63,14 @@ inline constexpr Service tempSensor{"temp_sensor",
                                     "xyz.openbmc_project.HwmonTempSensor",
                                     "/xyz/openbmc_project/sensors"};
 
-/** All of them, in the order `--mocks all` starts them. */
-const std::vector<Service>& allServices();
-
-/** A D-Bus error from a mock (or the bus), or a local failure (name empty). */
-class Error : public std::runtime_error
+/** A D-Bus error ("NAME: message") or a local failure. */
+struct Error : std::runtime_error
 {
-  public:
-    Error(std::string name, const std::string& message);
-    /** The D-Bus error name, e.g. "org.freedesktop.DBus.Error.ServiceUnknown".
-     */
-    const std::string& name() const
-    {
-        return errorName;
-    }
-
-  private:
-    std::string errorName;
+    using std::runtime_error::runtime_error;
 };
 
-/** The process's connection to the sandbox's system bus, opened on first
- *  use.  Throws when not in the sandbox, so no test reaches a host bus. */
+/** The connection to the sandbox's bus; throws outside the sandbox, so no
+ *  test reaches the host's bus. */
 sd_bus* bus();
 
 /** One recorded call, in the order the mock process received it. */
@@ -99,8 +84,8 @@ struct Call
 
 void PrintTo(const Call& call, std::ostream* os);
 
-/** Every call the mock recorded on any of its objects since the last
- *  clearCalls() (Properties.Set attempts included, Get and GetAll not). */
+/** The calls recorded on any of the mock's objects since clearCalls()
+ *  (Properties.Set included, Get and GetAll not). */
 std::vector<Call> allCalls(const Service& service);
 
 /** The recorded calls of one method name (on any object). */
@@ -109,12 +94,11 @@ std::vector<Call> calls(const Service& service, std::string_view method);
 /** Forget the mock's recorded calls. */
 void clearCalls(const Service& service);
 
-/** Back to the template's initial state (objects, properties, methods a test
- *  replaced) with an empty call log. */
+/** Back to the initial objects, properties and methods, with no calls. */
 void reset(const Service& service);
 
-/** A value to send: its D-Bus signature and text.  Basic types, and arrays
- *  of basic types written "[a,b]" (elements may not contain a comma). */
+/** A value to send: signature and text; basic types, and arrays of them as
+ *  "[a,b]" (no commas in elements). */
 struct Value
 {
     std::string sig;
@@ -129,50 +113,33 @@ struct Value
     Value(const std::string& v) : sig("s"), text(v)
     {
     }
+    // By size: y (any 8-bit), n/q, i/u, x/t; b for bool.
     template <std::integral T>
     Value(T v) :
-        sig(std::is_same_v<T, bool> ? "b" : signatureOf<T>()),
+        sig(1,
+            std::is_same_v<T, bool>
+                ? 'b'
+                : (std::is_signed_v<T> ? "ynix"
+                                       : "yqut")[std::countr_zero(sizeof(T))]),
         text(std::is_same_v<T, bool> ? (v ? "true" : "false")
                                      : std::to_string(v))
     {
     }
-
-  private:
-    template <typename T>
-    static const char* signatureOf()
-    {
-        constexpr bool s = std::is_signed_v<T>;
-        switch (sizeof(T))
-        {
-            case 1:
-                return "y";
-            case 2:
-                return s ? "n" : "q";
-            case 4:
-                return s ? "i" : "u";
-            default:
-                return s ? "x" : "t";
-        }
-    }
 };
 
-/** Make method NAME of IFACE on the mock's object PATH answer with the
- *  D-Bus error errorName and message (until reset()); the call is still
- *  recorded. */
+/** Until reset(), method NAME answers errorName; the call is recorded. */
 void failMethod(const Service& service, const std::string& path,
                 const std::string& iface, const std::string& name,
                 const std::string& inSig, const std::string& outSig,
                 const std::string& errorName, const std::string& message);
 
-/** Make Properties.Set of one property on PATH fail with errorName; other
- *  properties keep the typed Set's behaviour. */
+/** Until reset(), Properties.Set of this one property fails. */
 void failSet(const Service& service, const std::string& path,
              const std::string& property, const std::string& errorName,
              const std::string& message);
 
-/** Store a property value without any type check (so a test can give a
- *  property the wrong type on purpose), emitting PropertiesChanged.  The
- *  property must exist. */
+/** Stores an existing property's value unchecked (the wrong type on
+ *  purpose, too), emitting PropertiesChanged. */
 void updateProperty(const Service& service, const std::string& path,
                     const std::string& iface, const std::string& prop,
                     const Value& value);
@@ -184,43 +151,30 @@ void updateProperty(const Service& service, const std::string& path,
 std::string getProperty(const Service& service, const std::string& path,
                         const std::string& iface, const std::string& prop);
 
-/** Emit signal IFACE.NAME from the mock's object PATH with these arguments,
- *  without changing anything in the mock. */
+/** Emits signal IFACE.NAME from PATH, changing nothing in the mock. */
 void emitSignal(const Service& service, const std::string& path,
                 const std::string& iface, const std::string& name,
                 const std::vector<Value>& args);
 
-/** Emit PropertiesChanged for one property with this value, leaving the
- *  stored value as it is (to send a change the mock does not hold, or a
- *  wrongly typed one). */
+/** Emits PropertiesChanged with this value, leaving the stored one. */
 void emitPropertiesChanged(const Service& service, const std::string& path,
                            const std::string& iface, const std::string& prop,
                            const Value& value);
 
-/** Stop the mock and wait until its name has left the bus: calls to it then
- *  fail with org.freedesktop.DBus.Error.ServiceUnknown. */
+/** Stops the mock and waits until its name has left the bus. */
 void stopMock(const Service& service);
 void stopMock(std::string_view key);
 
-/** Start the mock (with template parameters as JSON, or else those of
- *  SB_PARAMS_<key>) and wait until it answers; it starts in its initial
- *  state. */
+/** Starts the mock (parameters as JSON, else SB_PARAMS_<key>) and waits
+ *  until it answers. */
 void startMock(const Service& service, const std::string& paramsJson = {});
 void startMock(std::string_view key, const std::string& paramsJson = {});
 
-/** True while some connection owns this bus name. */
-bool hasOwner(const std::string& busName);
+/** True while some connection owns the service's bus name. */
 bool hasOwner(const Service& service);
 
 /** gtest fixture base: skips outside the sandbox, and before each test
- *  resets the listed mocks, restarting any that an earlier test stopped.
- *
- *      class LedTest : public mockbus::MockTest
- *      {
- *        protected:
- *          LedTest() : MockTest({mockbus::led}) {}
- *      };
- */
+ *  resets the listed mocks, starting any an earlier test stopped. */
 class MockTest : public ::testing::Test
 {
   protected:

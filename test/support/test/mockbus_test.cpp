@@ -29,7 +29,7 @@ constexpr const char* ethIface =
 constexpr const char* eth0 = "/xyz/openbmc_project/network/eth0";
 constexpr const char* eth3 = "/xyz/openbmc_project/network/eth3";
 
-// One raw call: "" on success, else "ERROR.NAME: message"; the reply in *reply.
+// One raw call: the error name, "" on success; the reply in *reply.
 template <typename... Args>
 std::string rawCall(const mockbus::Service& to, const char* path,
                     const char* iface, const char* member,
@@ -38,14 +38,9 @@ std::string rawCall(const mockbus::Service& to, const char* path,
     sd_bus_error err = SD_BUS_ERROR_NULL;
     int r = sd_bus_call_method(mockbus::bus(), to.name, path, iface, member,
                                &err, reply, sig, args...);
-    std::string out;
-    if (r < 0)
-    {
-        out = std::string(err.name != nullptr ? err.name : "errno") + ": " +
-              (err.message != nullptr ? err.message : "");
-    }
+    std::string out = r < 0 && err.name != nullptr ? err.name : "";
     sd_bus_error_free(&err);
-    return out;
+    return r < 0 && out.empty() ? "errno" : out;
 }
 
 std::string restartPidControl(sd_bus_message** reply = nullptr)
@@ -55,13 +50,10 @@ std::string restartPidControl(sd_bus_message** reply = nullptr)
                    "replace");
 }
 
-// Properties.Set of SSH on eth0; returns the error name, "" on success.
 std::string setSsh()
 {
-    std::string out =
-        rawCall(mockbus::network, eth0, "org.freedesktop.DBus.Properties",
-                "Set", nullptr, "ssv", ethIface, "SSH", "b", 0);
-    return out.substr(0, out.find(':'));
+    return rawCall(mockbus::network, eth0, "org.freedesktop.DBus.Properties",
+                   "Set", nullptr, "ssv", ethIface, "SSH", "b", 0);
 }
 
 class MockChecks : public mockbus::MockTest
@@ -76,32 +68,22 @@ class MockChecks : public mockbus::MockTest
 
 TEST_F(MockChecks, ResetUndoesWhatATestDidToAMock)
 {
-    const char* root = mockbus::network.mainPath;
-    // Injected failures, each seen to take effect.
+    // Injected failures, a stopped unit, a wrongly typed value, a new object.
     mockbus::failMethod(mockbus::systemd, mockbus::systemd.mainPath, manager,
                         "RestartUnit", "ss", "o",
-                        "org.freedesktop.DBus.Error.AccessDenied",
-                        "it's \"denied\"\n");
-    EXPECT_EQ(restartPidControl(),
-              "org.freedesktop.DBus.Error.AccessDenied: it's \"denied\"\n");
-    EXPECT_EQ(mockbus::calls(mockbus::systemd, "RestartUnit").size(), 1u);
+                        "org.freedesktop.DBus.Error.AccessDenied", "denied");
+    EXPECT_EQ(restartPidControl(), "org.freedesktop.DBus.Error.AccessDenied");
     mockbus::failSet(mockbus::network, eth0, "SSH",
                      "xyz.openbmc_project.Common.Error.NotAllowed", "locked");
     EXPECT_EQ(setSsh(), "xyz.openbmc_project.Common.Error.NotAllowed");
-    // Changed state: a stopped unit, a wrongly typed value, a new object.
     ASSERT_EQ(rawCall(mockbus::systemd, pidControlPath, unitIface, "Stop",
                       nullptr, "s", "replace"),
               "");
     mockbus::updateProperty(mockbus::led, systemFault, ledIface, "Asserted",
                             "s", "yes");
-    ASSERT_EQ(rawCall(mockbus::network, root, "org.freedesktop.DBus.Mock",
-                      "AddEthernetInterface", nullptr, "s", "eth3"),
-              "");
-    // The network service's own FactoryReset.Reset is a recorded call, not
-    // the mock's reset.
-    EXPECT_EQ(rawCall(mockbus::network, root,
-                      "xyz.openbmc_project.Common.FactoryReset", "Reset",
-                      nullptr, ""),
+    ASSERT_EQ(rawCall(mockbus::network, mockbus::network.mainPath,
+                      "org.freedesktop.DBus.Mock", "AddEthernetInterface",
+                      nullptr, "s", "eth3"),
               "");
     EXPECT_EQ(mockbus::getProperty(mockbus::network, eth3, ethIface, "SSH"),
               "b:true");
@@ -128,12 +110,4 @@ TEST_F(MockChecks, ResetUndoesWhatATestDidToAMock)
     EXPECT_EQ(setSsh(), "");
     EXPECT_THROW(mockbus::getProperty(mockbus::network, eth3, ethIface, "SSH"),
                  mockbus::Error);
-    // The per-object logs are emptied as well as the merged one.
-    mockbus::clearCalls(mockbus::network);
-    ASSERT_EQ(rawCall(mockbus::network, eth0, "org.freedesktop.DBus.Mock",
-                      "GetCalls", &reply, ""),
-              "");
-    ASSERT_GE(sd_bus_message_enter_container(reply, 'a', "(tsav)"), 0);
-    EXPECT_EQ(sd_bus_message_at_end(reply, false), 1);
-    sd_bus_message_unref(reply);
 }
