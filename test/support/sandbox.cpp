@@ -9,7 +9,6 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
-#include <mutex>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 #include <system_error>
@@ -21,126 +20,64 @@ namespace kestrel::test
 namespace
 {
 
-constexpr const char* tokenPath = "/run/kestrel-sandbox/token";
-
 [[noreturn]] void throwErrno(const std::string& what)
 {
     throw std::system_error(errno, std::generic_category(), what);
 }
 
-std::optional<std::string> env(const char* name)
+// $SB_RUN, the sandbox's run directory.
+std::filesystem::path runDir(const char* what)
 {
-    const char* value = std::getenv(name);
-    if (value == nullptr || *value == '\0')
+    const char* run = std::getenv("SB_RUN");
+    if (run == nullptr || *run == '\0')
     {
-        return std::nullopt;
+        throw std::runtime_error(std::string("SB_RUN is not set: ") + what +
+                                 " exists only in the sandbox");
     }
-    return std::string(value);
+    return run;
 }
 
-std::filesystem::path journalFile()
+// The complete lines of the recorder's file; a line still being written (no
+// newline yet) is left for the next call.
+std::vector<std::string> journalLines()
 {
-    auto run = env("SB_RUN");
-    if (!run)
-    {
-        throw std::runtime_error(
-            "SB_RUN is not set: the journal exists only in the sandbox");
-    }
-    return std::filesystem::path(*run) / "journal.jsonl";
-}
-
-// Calls `each(index, line)` for every complete line of the recorder's file;
-// a line still being written (no newline yet) is left for the next call.
-template <typename Each>
-std::size_t forEachJournalLine(Each&& each)
-{
-    std::ifstream in(journalFile());
+    std::filesystem::path file = runDir("the journal") / "journal.jsonl";
+    std::ifstream in(file);
     if (!in)
     {
-        throwErrno("open " + journalFile().string());
+        throwErrno("open " + file.string());
     }
-    std::size_t index = 0;
+    std::vector<std::string> lines;
     for (std::string line; std::getline(in, line) && !in.eof();)
     {
         if (!line.empty())
         {
-            each(index++, line);
+            lines.push_back(std::move(line));
         }
     }
-    return index;
-}
-
-JournalEntry parseEntry(const std::string& line, std::size_t index)
-{
-    nlohmann::json doc = nlohmann::json::parse(line, nullptr, false);
-    if (!doc.is_object())
-    {
-        throw std::runtime_error("journal.jsonl entry " +
-                                 std::to_string(index) + " is not an object");
-    }
-    JournalEntry entry;
-    for (const auto& [key, value] : doc.items())
-    {
-        entry.fields.emplace(key, value.is_string() ? value.get<std::string>()
-                                                    : value.dump());
-    }
-    return entry;
-}
-
-// A memory file for a child's standard stream.
-int memoryFile(const char* name)
-{
-    int fd = ::memfd_create(name, MFD_CLOEXEC);
-    if (fd < 0)
-    {
-        throwErrno("memfd_create");
-    }
-    return fd;
+    return lines;
 }
 
 std::string contents(int fd)
 {
     std::string data;
     char buf[65536];
-    for (off_t at = 0;;)
+    for (ssize_t n; (n = ::pread(fd, buf, sizeof buf, data.size())) > 0;)
     {
-        ssize_t n = ::pread(fd, buf, sizeof buf, at);
-        if (n < 0 && errno == EINTR)
-        {
-            continue;
-        }
-        if (n <= 0)
-        {
-            return data;
-        }
         data.append(buf, static_cast<std::size_t>(n));
-        at += n;
     }
+    return data;
 }
 
 } // namespace
 
 bool inSandbox()
 {
-    auto token = env("KESTREL_SANDBOX_TOKEN");
-    if (!token)
-    {
-        return false;
-    }
+    const char* token = std::getenv("KESTREL_SANDBOX_TOKEN");
+    std::ifstream in("/run/kestrel-sandbox/token");
     std::string stored;
-    try
-    {
-        stored = readTextFile(tokenPath);
-    }
-    catch (const std::system_error&)
-    {
-        return false;
-    }
-    while (!stored.empty() && (stored.back() == '\n' || stored.back() == ' '))
-    {
-        stored.pop_back();
-    }
-    return !stored.empty() && stored == *token;
+    return token != nullptr && *token != '\0' && std::getline(in, stored) &&
+           stored == token;
 }
 
 void requireSandbox()
@@ -160,38 +97,14 @@ const std::string& JournalEntry::operator[](const std::string& name) const
     return it == fields.end() ? empty : it->second;
 }
 
-bool JournalEntry::has(const std::string& name) const
-{
-    return fields.contains(name);
-}
-
 void PrintTo(const JournalEntry& entry, std::ostream* os)
 {
-    std::string text = nlohmann::json(entry.fields).dump();
-    constexpr std::size_t maxShown = 2000;
-    if (text.size() > maxShown)
-    {
-        text = text.substr(0, maxShown) + "... (" +
-               std::to_string(text.size()) + " bytes)";
-    }
-    *os << text;
+    *os << nlohmann::json(entry.fields).dump().substr(0, 2000);
 }
 
 std::size_t journalMark()
 {
-    return forEachJournalLine([](std::size_t, const std::string&) {});
-}
-
-std::vector<JournalEntry> journalSince(std::size_t mark)
-{
-    std::vector<JournalEntry> entries;
-    forEachJournalLine([&](std::size_t index, const std::string& line) {
-        if (index >= mark)
-        {
-            entries.push_back(parseEntry(line, index));
-        }
-    });
-    return entries;
+    return journalLines().size();
 }
 
 std::optional<JournalEntry> waitForJournal(const std::string& message,
@@ -212,16 +125,23 @@ std::optional<JournalEntry>
     waitUntil(
         [&] {
             // Look at each entry once: only those added since the last poll.
-            for (auto& entry : journalSince(next))
+            std::vector<std::string> lines = journalLines();
+            for (; next < lines.size() && !found; ++next)
             {
-                ++next;
+                nlohmann::json doc = nlohmann::json::parse(lines[next]);
+                JournalEntry entry;
+                for (const auto& [key, value] : doc.items())
+                {
+                    entry.fields.emplace(key, value.is_string()
+                                                  ? value.get<std::string>()
+                                                  : value.dump());
+                }
                 if (pred(entry))
                 {
                     found = std::move(entry);
-                    return true;
                 }
             }
-            return false;
+            return found.has_value();
         },
         timeout);
     return found;
@@ -229,10 +149,6 @@ std::optional<JournalEntry>
 
 RunResult run(const std::vector<std::string>& argv, std::string_view input)
 {
-    if (argv.empty())
-    {
-        throw std::invalid_argument("run: empty argv");
-    }
     std::vector<char*> args;
     for (const auto& a : argv)
     {
@@ -242,13 +158,14 @@ RunResult run(const std::vector<std::string>& argv, std::string_view input)
 
     // The streams are memory files rather than pipes: nothing to pump while
     // the child runs, and a daemon it leaves behind cannot hold them open.
-    int in = memoryFile("stdin");
-    int out = memoryFile("stdout");
-    int err = memoryFile("stderr");
-    if (::write(in, input.data(), input.size()) !=
-        static_cast<ssize_t>(input.size()))
+    int in = ::memfd_create("stdin", MFD_CLOEXEC);
+    int out = ::memfd_create("stdout", MFD_CLOEXEC);
+    int err = ::memfd_create("stderr", MFD_CLOEXEC);
+    if (in < 0 || out < 0 || err < 0 ||
+        ::write(in, input.data(), input.size()) !=
+            static_cast<ssize_t>(input.size()))
     {
-        throwErrno("write the child's input");
+        throwErrno("set up the child's streams");
     }
     pid_t pid = ::fork();
     if (pid == 0)
@@ -286,53 +203,19 @@ RunResult run(const std::vector<std::string>& argv, std::string_view input)
     return result;
 }
 
-std::string runCapture(const std::vector<std::string>& argv, int* status,
-                       std::string* err)
+std::string runCapture(const std::vector<std::string>& argv)
 {
-    RunResult r = run(argv);
-    if (status != nullptr)
-    {
-        *status = r.status;
-    }
-    if (err != nullptr)
-    {
-        *err = std::move(r.err);
-    }
-    return std::move(r.out);
+    return run(argv).out;
 }
 
 std::filesystem::path tempDir()
 {
-    // Directories made outside the sandbox go when the process exits;
-    // nothing else would remove them from the host's /tmp.
-    struct HostDirs
-    {
-        std::mutex mutex;
-        std::vector<std::filesystem::path> dirs;
-        ~HostDirs()
-        {
-            for (const auto& dir : dirs)
-            {
-                std::error_code ec;
-                std::filesystem::remove_all(dir, ec);
-            }
-        }
-    };
-    static HostDirs hostDirs;
-    auto run = env("SB_RUN");
-    std::filesystem::path base =
-        run ? std::filesystem::path(*run) / "tmp"
-            : std::filesystem::path(env("TMPDIR").value_or("/tmp"));
+    std::filesystem::path base = runDir("tempDir()") / "tmp";
     std::filesystem::create_directories(base);
     std::string templ = (base / "kestrel-test.XXXXXX").string();
     if (::mkdtemp(templ.data()) == nullptr)
     {
         throwErrno("mkdtemp " + templ);
-    }
-    if (!run)
-    {
-        std::lock_guard lock(hostDirs.mutex);
-        hostDirs.dirs.emplace_back(templ);
     }
     return templ;
 }
@@ -346,12 +229,8 @@ std::vector<uint8_t> readFile(const std::filesystem::path& path)
 std::string readTextFile(const std::filesystem::path& path)
 {
     std::ifstream in(path, std::ios::binary);
-    if (!in)
-    {
-        throwErrno("open " + path.string());
-    }
     std::string data{std::istreambuf_iterator<char>(in), {}};
-    if (in.bad())
+    if (!in.is_open() || in.bad())
     {
         throwErrno("read " + path.string());
     }
@@ -369,10 +248,6 @@ void writeFile(const std::filesystem::path& path,
 void writeFile(const std::filesystem::path& path, std::string_view text)
 {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (!out)
-    {
-        throwErrno("open " + path.string());
-    }
     out.write(text.data(), static_cast<std::streamsize>(text.size()));
     out.close();
     if (!out)

@@ -1,8 +1,8 @@
 #pragma once
 
 // Support for tests that run inside the board sandbox (sim/sandbox): the
-// guard that keeps them off the host, access to the journal the sandbox
-// records, and small process and file helpers.
+// guard that keeps them off the host, the journal the sandbox records, and
+// small process and file helpers.
 
 #include <chrono>
 #include <cstddef>
@@ -26,8 +26,7 @@ using namespace std::chrono_literals;
  *  the token the sandbox wrote to /run/kestrel-sandbox/token. */
 bool inSandbox();
 
-/** Exit with 77 (skipped) unless inSandbox(); tests that write to system
- *  paths call this before doing anything. */
+/** Exits with 77 (skipped) unless inSandbox(). */
 void requireSandbox();
 
 /** One journal entry as the sandbox's recorder stored it. */
@@ -37,7 +36,6 @@ struct JournalEntry
 
     /** The field's value, or an empty string when the entry lacks it. */
     const std::string& operator[](const std::string& name) const;
-    bool has(const std::string& name) const;
     const std::string& message() const
     {
         return (*this)["MESSAGE"];
@@ -47,16 +45,11 @@ struct JournalEntry
 /** Lets gtest show the whole entry when an assertion on one fails. */
 void PrintTo(const JournalEntry& entry, std::ostream* os);
 
-/** The number of entries recorded so far: pass it to journalSince() or
- *  waitForJournal() to look only at what comes after this point. */
+/** The number of entries recorded so far, to look only at later ones. */
 std::size_t journalMark();
 
-/** The entries recorded from `mark` on, oldest first.  These throw
- *  std::runtime_error when SB_RUN is not set (not in a sandbox). */
-std::vector<JournalEntry> journalSince(std::size_t mark);
-
-/** Waits for the first entry at index >= since whose MESSAGE equals message.
- *  The recorder runs in its own process, so entries appear asynchronously. */
+/** Waits for the first entry at index >= since whose MESSAGE equals message
+ *  (the recorder runs in its own process); throws outside the sandbox. */
 std::optional<JournalEntry>
     waitForJournal(const std::string& message, std::size_t since = 0,
                    std::chrono::milliseconds timeout = 5s);
@@ -67,8 +60,8 @@ std::optional<JournalEntry>
                    std::size_t since = 0,
                    std::chrono::milliseconds timeout = 5s);
 
-/** Polls `done` every 10 ms until it holds or `timeout` has passed, for
- *  effects that show up in another process; returns its last answer. */
+/** Polls `done` every 10 ms until it holds or `timeout` has passed; returns
+ *  its last answer. */
 bool waitUntil(const std::function<bool()>& done,
                std::chrono::milliseconds timeout = 5s);
 
@@ -86,14 +79,11 @@ struct RunResult
 RunResult run(const std::vector<std::string>& argv,
               std::string_view input = {});
 
-/** Runs a program and returns its stdout; stores its status (as in
- *  RunResult) in *status and its stderr in *err when these are given. */
-std::string runCapture(const std::vector<std::string>& argv,
-                       int* status = nullptr, std::string* err = nullptr);
+/** Runs a program and returns its stdout. */
+std::string runCapture(const std::vector<std::string>& argv);
 
-/** A new empty directory: under $SB_RUN/tmp in the sandbox (kept with the
- *  run directory when a run fails), otherwise under $TMPDIR or /tmp and
- *  removed when the process exits. */
+/** A new empty directory under $SB_RUN/tmp (kept with the run directory when
+ *  a run fails); throws outside the sandbox. */
 std::filesystem::path tempDir();
 
 /** Whole-file helpers; they throw std::system_error on failure. */
