@@ -13,52 +13,27 @@ namespace
 
 constexpr ipmi::NetFn netFnProbe = 0x30;
 
-// The second probe registers only a few of these.
-#pragma GCC diagnostic ignored "-Wunused-function"
-
-ipmi_ret_t echo(ipmi_netfn_t, ipmi_cmd_t, ipmi_request_t req,
-                ipmi_response_t rsp, ipmi_data_len_t len, ipmi_context_t)
+ipmi::RspType<std::array<uint8_t, 8>> typedNoArgs(ipmi::Context::ptr)
 {
-    std::memcpy(rsp, req, *len);
-    return ipmi::ccSuccess;
+    return ipmi::responseSuccess(
+        std::array<uint8_t, 8>{1, 2, 3, 4, 5, 6, 7, 8});
 }
 
-ipmi_ret_t throwsStd(ipmi_netfn_t, ipmi_cmd_t, ipmi_request_t, ipmi_response_t,
-                     ipmi_data_len_t, ipmi_context_t)
+template <typename H>
+void typed(ipmi::Cmd cmd, H handler, int prio = 10,
+           ipmi::Privilege priv = ipmi::Privilege::Admin)
 {
-    throw std::runtime_error("legacy boom");
+    ipmi::impl::registerHandler(
+        prio, netFnProbe, cmd, priv,
+        std::make_shared<ipmi::IpmiHandler<H>>(std::move(handler)));
 }
 
-ipmi_ret_t throwsHandlerException(ipmi_netfn_t, ipmi_cmd_t, ipmi_request_t,
-                                  ipmi_response_t, ipmi_data_len_t,
-                                  ipmi_context_t)
+void legacy(ipmi::Cmd cmd, ipmid_callback_t handler)
 {
-    throw ipmi::HandlerException(0xD5, "not now");
+    ipmi_register_callback(netFnProbe, cmd, nullptr, handler, SYSTEM_INTERFACE);
 }
 
-ipmi_ret_t throwsInt(ipmi_netfn_t, ipmi_cmd_t, ipmi_request_t, ipmi_response_t,
-                     ipmi_data_len_t, ipmi_context_t)
-{
-    throw 42;
-}
-
-// Writes one byte and leaves the length as it came in.
-ipmi_ret_t errorKeepsLength(ipmi_netfn_t, ipmi_cmd_t, ipmi_request_t,
-                            ipmi_response_t rsp, ipmi_data_len_t,
-                            ipmi_context_t)
-{
-    static_cast<uint8_t*>(rsp)[0] = 0x42;
-    return ipmi::ccParmOutOfRange;
-}
-
-ipmi_ret_t whoAmI(ipmi_netfn_t, ipmi_cmd_t, ipmi_request_t, ipmi_response_t rsp,
-                  ipmi_data_len_t len, ipmi_context_t)
-{
-    static_cast<uint8_t*>(rsp)[0] = PROBE_NAME[0];
-    *len = 1;
-    return ipmi::ccSuccess;
-}
-
+#if PROBE_FIRST
 ipmi::RspType<uint8_t, std::vector<uint8_t>>
     typedMix(ipmi::Context::ptr ctx, uint8_t first,
              std::optional<uint8_t> second)
@@ -66,12 +41,6 @@ ipmi::RspType<uint8_t, std::vector<uint8_t>>
     std::vector<uint8_t> tail{ctx->cmd, static_cast<uint8_t>(ctx->priv)};
     return ipmi::responseSuccess(
         static_cast<uint8_t>(first + second.value_or(0)), tail);
-}
-
-ipmi::RspType<std::array<uint8_t, 8>> typedNoArgs(ipmi::Context::ptr)
-{
-    return ipmi::responseSuccess(
-        std::array<uint8_t, 8>{1, 2, 3, 4, 5, 6, 7, 8});
 }
 
 ipmi::RspType<> typedThrows(ipmi::Context::ptr&, std::vector<uint8_t> data)
@@ -87,15 +56,7 @@ ipmi::RspType<uint8_t> typedByte(ipmi::Context::ptr ctx, std::vector<uint8_t>)
 {
     return ipmi::responseSuccess(static_cast<uint8_t>(ctx->netFn));
 }
-
-template <typename H>
-void typed(ipmi::Cmd cmd, H handler, int prio = 10,
-           ipmi::Privilege priv = ipmi::Privilege::Admin)
-{
-    ipmi::impl::registerHandler(
-        prio, netFnProbe, cmd, priv,
-        std::make_shared<ipmi::IpmiHandler<H>>(std::move(handler)));
-}
+#endif
 
 } // namespace
 
@@ -103,17 +64,30 @@ __attribute__((constructor)) static void registerProbe()
 {
     probeLoaded(PROBE_NAME);
     // Both probes take 0x20 at the same priority: the later load wins.
-    ipmi_register_callback(netFnProbe, 0x20, nullptr, whoAmI, SYSTEM_INTERFACE);
+    legacy(0x20, [](auto, auto, auto, auto rsp, auto len, auto) -> ipmi_ret_t {
+        static_cast<uint8_t*>(rsp)[0] = PROBE_NAME[0];
+        *len = 1;
+        return ipmi::ccSuccess;
+    });
 #if PROBE_FIRST
-    ipmi_register_callback(netFnProbe, 0x01, nullptr, echo, SYSTEM_INTERFACE);
-    ipmi_register_callback(netFnProbe, 0x02, nullptr, throwsStd,
-                           SYSTEM_INTERFACE);
-    ipmi_register_callback(netFnProbe, 0x03, nullptr, throwsHandlerException,
-                           SYSTEM_INTERFACE);
-    ipmi_register_callback(netFnProbe, 0x04, nullptr, throwsInt,
-                           SYSTEM_INTERFACE);
-    ipmi_register_callback(netFnProbe, 0x05, nullptr, errorKeepsLength,
-                           SYSTEM_INTERFACE);
+    legacy(0x01,
+           [](auto, auto, auto req, auto rsp, auto len, auto) -> ipmi_ret_t {
+               std::memcpy(rsp, req, *len);
+               return ipmi::ccSuccess;
+           });
+    legacy(0x02, [](auto, auto, auto, auto, auto, auto) -> ipmi_ret_t {
+        throw std::runtime_error("legacy boom");
+    });
+    legacy(0x03, [](auto, auto, auto, auto, auto, auto) -> ipmi_ret_t {
+        throw ipmi::HandlerException(0xD5, "not now");
+    });
+    legacy(0x04,
+           [](auto, auto, auto, auto, auto, auto) -> ipmi_ret_t { throw 42; });
+    // Writes one byte and leaves the length as it came in.
+    legacy(0x05, [](auto, auto, auto, auto rsp, auto, auto) -> ipmi_ret_t {
+        static_cast<uint8_t*>(rsp)[0] = 0x42;
+        return ipmi::ccParmOutOfRange;
+    });
     typed(0x10, &typedMix);
     typed(0x11, &typedNoArgs);
     typed(0x12, &typedThrows);
