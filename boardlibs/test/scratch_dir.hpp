@@ -2,15 +2,13 @@
 // whole-file helpers.
 #pragma once
 
-#include <sys/stat.h>
+#include <stdlib.h>
 
-#include <algorithm>
-#include <cerrno>
 #include <cstdint>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -21,14 +19,7 @@ using Bytes = std::vector<uint8_t>;
 class ScratchDir : public ::testing::Test
 {
   protected:
-    void SetUp() override
-    {
-        char pattern[] = "/tmp/boardlibs-test-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        dir = pattern;
-    }
-
-    void TearDown() override
+    ~ScratchDir() override
     {
         std::filesystem::remove_all(dir);
     }
@@ -49,20 +40,19 @@ class ScratchDir : public ::testing::Test
         std::ofstream(file, std::ios::binary) << text;
     }
 
-    /** Names in the directory but `keep`, e.g. leftover temporaries. */
-    std::vector<std::string> strays(const std::vector<std::string>& keep) const
+    /** How many names directory `sub` holds: a leftover temporary shows. */
+    long entries(const std::string& sub = "") const
     {
-        std::vector<std::string> found;
-        for (const auto& e : std::filesystem::directory_iterator(dir))
-        {
-            if (std::ranges::find(keep, e.path().filename().string()) ==
-                keep.end())
-            {
-                found.push_back(e.path().filename());
-            }
-        }
-        return found;
+        return std::distance(std::filesystem::directory_iterator(path(sub)),
+                             {});
     }
 
-    std::string dir;
+    std::string dir = [] {
+        char pattern[] = "/tmp/boardlibs-test-XXXXXX";
+        if (::mkdtemp(pattern) == nullptr)
+        {
+            throw std::runtime_error("no scratch directory");
+        }
+        return std::string(pattern);
+    }();
 };

@@ -3,7 +3,6 @@
 #include "peer.hpp"
 
 #include <cerrno>
-#include <functional>
 #include <memory>
 #include <sdbusplus/bus.hpp>
 #include <sdbusplus/bus/match.hpp>
@@ -22,8 +21,9 @@ namespace
 using kestrel::test::peerInterface;
 using kestrel::test::peerName;
 using kestrel::test::peerPath;
-using sdbusplus::message::object_path;
+using sdbusplus::exception::SdBusError;
 using testing::StartsWith;
+using testing::ThrowsMessage;
 
 class BusTest : public testing::Test
 {
@@ -46,19 +46,6 @@ class BusTest : public testing::Test
         EXPECT_GE(sd_bus_message_seal(m.get(), 1, 0), 0);
         EXPECT_GE(sd_bus_message_rewind(m.get(), 1), 0);
         return m;
-    }
-
-    static std::string errorOf(const std::function<void()>& f)
-    {
-        try
-        {
-            f();
-        }
-        catch (const sdbusplus::exception::SdBusError& e)
-        {
-            return e.what();
-        }
-        return "(nothing thrown)";
     }
 };
 
@@ -90,38 +77,38 @@ TEST_F(BusTest, ReadingTheWrongTypeOrTooMuchThrows)
 {
     auto m = sealed(std::string("x"));
     int32_t i = 0;
-    EXPECT_THAT(errorOf([&] { m.read(i); }),
-                StartsWith("sd_bus_message_read_basic fundamental: "));
+    EXPECT_THAT([&] { m.read(i); },
+                ThrowsMessage<SdBusError>(
+                    StartsWith("sd_bus_message_read_basic fundamental: ")));
 
     auto s = sealed(std::string("x"));
     std::string value;
     std::string missing;
-    EXPECT_THAT(errorOf([&] { s.read(value, missing); }),
-                StartsWith("sd_bus_message_read_basic string: "));
+    EXPECT_THAT([&] { s.read(value, missing); },
+                ThrowsMessage<SdBusError>(
+                    StartsWith("sd_bus_message_read_basic string: ")));
     EXPECT_EQ(value, "x");
 
     auto v = sealed(std::string("not a variant"));
     std::variant<std::string> variant;
-    EXPECT_NE(errorOf([&] { v.read(variant); }), "(nothing thrown)");
+    EXPECT_THROW(v.read(variant), SdBusError);
 }
 
 TEST_F(BusTest, BadNamesFailWhenTheCallIsBuilt)
 {
-    try
-    {
+    auto build = [this] {
         bus.new_method_call(peerName, "not a path", peerInterface, "Echo");
-        FAIL() << "no exception";
-    }
-    catch (const sdbusplus::exception::SdBusError& e)
-    {
-        EXPECT_THAT(e.what(), StartsWith("sd_bus_message_new_method_call: "));
-        EXPECT_EQ(e.get_errno(), EINVAL);
-    }
+    };
+    EXPECT_THAT(build, ThrowsMessage<SdBusError>(
+                           StartsWith("sd_bus_message_new_method_call: ")));
+    EXPECT_THAT(build, testing::Throws<SdBusError>(
+                           testing::Property(&SdBusError::get_errno, EINVAL)));
 
     // Appending never throws; the bad value makes the send fail instead.
     auto m = peerCall("Echo");
-    m.append(object_path(std::string("no/slash")));
-    EXPECT_THAT(errorOf([&] { bus.call(m); }), StartsWith("sd_bus_call: "));
+    m.append(sdbusplus::message::object_path(std::string("no/slash")));
+    EXPECT_THAT([&] { bus.call(m); },
+                ThrowsMessage<SdBusError>(StartsWith("sd_bus_call: ")));
 }
 
 TEST_F(BusTest, MatchCallbacksSeeTheSignalWhileMatchedLive)
