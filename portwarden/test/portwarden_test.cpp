@@ -4,9 +4,17 @@
 #include "mockbus.hpp"
 #include "sandbox.hpp"
 
+#include <linux/audit.h>
+#include <linux/filter.h>
+#include <linux/io_uring.h>
+#include <linux/seccomp.h>
 #include <signal.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <cstddef>
 
 #include "keyshelf.h"
 
@@ -51,8 +59,35 @@ std::string peerConnect(const std::string& address)
                                                                    : r.err;
 }
 
+/** Makes io_uring_setup fail with EPERM, as a container's seccomp does. */
+bool refuseIoUring()
+{
+#if defined(__x86_64__)
+    constexpr unsigned arch = AUDIT_ARCH_X86_64;
+#elif defined(__aarch64__)
+    constexpr unsigned arch = AUDIT_ARCH_AARCH64;
+#elif defined(__arm__)
+    constexpr unsigned arch = AUDIT_ARCH_ARM;
+#else
+#error "io_uring_setup filter: unknown architecture"
+#endif
+    sock_filter filter[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, arch, 1, 0),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_io_uring_setup, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EPERM),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    };
+    sock_fprog prog{static_cast<unsigned short>(std::size(filter)), filter};
+    return ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+           ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &prog) == 0;
+}
+
 /** Starts a program in the background, output in `log` and `log`.err. */
-pid_t spawn(std::vector<const char*> argv, const fs::path& log)
+pid_t spawn(std::vector<const char*> argv, const fs::path& log,
+            bool withoutIoUring = false)
 {
     pid_t pid = ::fork();
     if (pid == 0)
@@ -60,7 +95,10 @@ pid_t spawn(std::vector<const char*> argv, const fs::path& log)
         std::freopen(log.c_str(), "a", stdout);
         std::freopen((log.string() + ".err").c_str(), "a", stderr);
         argv.push_back(nullptr);
-        ::execv(argv[0], const_cast<char* const*>(argv.data()));
+        if (!withoutIoUring || refuseIoUring())
+        {
+            ::execv(argv[0], const_cast<char* const*>(argv.data()));
+        }
         ::_exit(127);
     }
     return pid;
@@ -112,9 +150,9 @@ class PortwardenTest : public mockbus::MockTest
 
     /** Starts the daemon and waits until its InterfacesAdded match is in
      *  place. */
-    void start()
+    void start(bool withoutIoUring = false)
     {
-        pid = spawn({PORTWARDEN_EXE}, dir / "out");
+        pid = spawn({PORTWARDEN_EXE}, dir / "out", withoutIoUring);
         ASSERT_EQ(matchWait("--rules=1").status, 0);
     }
 
@@ -207,6 +245,35 @@ TEST_F(PortwardenTest, UnknownInterfacesAndBadValuesAreLoggedAndSurvived)
                 "out.err"));
     EXPECT_EQ(get_ini_long(store, "eth0", -1), 1);
     EXPECT_EQ(rules(), 0);
+}
+
+// The daemon waits on io_uring where the kernel allows it; where it is
+// refused, it re-executes the epoll build beside it, which still works.
+TEST_F(PortwardenTest, RunsOnIoUringOrFallsBackToEpoll)
+{
+    auto fds = [this] {
+        return runCapture({"ls", "-l", "/proc/" + std::to_string(pid) + "/fd"});
+    };
+#ifdef PORTWARDEN_EPOLL_EXE
+    // Zero entries: EINVAL where io_uring may be used at all.
+    io_uring_params params{};
+    if (::syscall(__NR_io_uring_setup, 0, &params) == -1 && errno == EINVAL)
+    {
+        start();
+        EXPECT_THAT(fds(), HasSubstr("anon_inode:[io_uring]"));
+        EXPECT_TRUE(stop(pid));
+    }
+    start(true);
+    EXPECT_EQ(fs::read_symlink("/proc/" + std::to_string(pid) + "/exe"),
+              fs::path(PORTWARDEN_EPOLL_EXE));
+    EXPECT_THAT(out("out.err"), HasSubstr("io_uring unavailable ("));
+#else
+    start();
+#endif
+    EXPECT_THAT(fds(), testing::AllOf(HasSubstr("anon_inode:[eventpoll]"),
+                                      testing::Not(HasSubstr("io_uring"))));
+    mockCall({"AnnounceInterfaces", "as", "1", "eth0"});
+    EXPECT_TRUE(printed("New interface monitored: eth0\n"));
 }
 
 } // namespace
