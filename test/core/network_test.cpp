@@ -29,7 +29,14 @@ Answer ncsi(Request in, FakeNetwork& fx)
     return setNcsiSelect(in, fx, fx, {"unbind", "bind", "restart"});
 }
 
-TEST(Network, NcsiSelectAndSetInterface)
+// "allowed <path>", "setAllowed <path> <state>" for SSH on an interface.
+std::string ssh(const char* name, const char* state = nullptr)
+{
+    std::string path = std::string(dbus::networkRoot) + name;
+    return state ? "setAllowed " + path + " " + state : "allowed " + path;
+}
+
+TEST(Network, NcsiSelectSetInterfaceAndSsh)
 {
     const Strings steps = {"run unbind", "setPort 255", "run bind",
                            "run restart"};
@@ -67,19 +74,9 @@ TEST(Network, NcsiSelectAndSetInterface)
     check<FakeNetwork>(requests, set);
     failing.answers = {{"factoryReset", "throw"}};
     EXPECT_THROW(set(Bytes{0x01}, failing), BusFailure);
-}
 
-// "allowed <path>", "setAllowed <path> <state>" for SSH on an interface.
-std::string ssh(const char* name, const char* state = nullptr)
-{
-    std::string path = std::string(dbus::networkRoot) + name;
-    return state ? "setAllowed " + path + " " + state : "allowed " + path;
-}
-
-TEST(SshLogin, SetAndGet)
-{
     // Request: interface, state.
-    const Case cases[] = {
+    const Case logins[] = {
         {"block allowed", {0, 0}, ok(), {ssh("usb0"), ssh("usb0", "0")}},
         {"allow blocked", {3, 1}, ok(), {ssh("eth2"), ssh("eth2", "1")}},
         {"allow allowed", {0, 1}, ok(), {ssh("usb0")}},
@@ -87,15 +84,15 @@ TEST(SshLogin, SetAndGet)
         {"unknown state", {0, 2}, cc(0xCC)},
         {"unreadable", {1, 0}, cc(0xCC), {ssh("eth0")}},
     };
-    auto set = [](Request in, auto& fx) {
+    auto login = [](Request in, auto& fx) {
         return sshControlSet(in[0], in[1], fx);
     };
     // SSH is allowed on usb0 and blocked on eth2; the others cannot be read.
     FakeNetwork fx;
     fx.answers = {{ssh("usb0"), "1"}, {ssh("eth2"), "0"}, {"setAllowed", "1"}};
-    check(cases, set, fx);
+    check(logins, login, fx);
     fx.answers.erase("setAllowed");
-    EXPECT_EQ(set(Bytes{3, 1}, fx), cc(0xFF)); // refused
+    EXPECT_EQ(login(Bytes{3, 1}, fx), cc(0xFF)); // refused
 
     fx.calls.clear();
     EXPECT_EQ(sshControlGet(0, fx), ok({0x01}));
