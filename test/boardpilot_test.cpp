@@ -15,9 +15,6 @@ namespace fs = std::filesystem;
 using namespace kestrel::test;
 using testing::HasSubstr;
 
-namespace
-{
-
 TEST(PlatformCommands, ObjectPlatformsRunInMemberNameOrder)
 {
     std::istringstream config(R"({"platforms": {
@@ -31,14 +28,14 @@ TEST(PlatformCommands, ObjectPlatformsRunInMemberNameOrder)
 
 // The program with this configuration at its fixed path, on the EEPROM
 // image; the commands it runs print to its stdout.
-RunResult boardpilot(const std::string& config)
+static RunResult runBoardpilot(const std::string& config)
 {
     fs::create_directories(fs::path(BOARDPILOT_CONFIG).parent_path());
     writeFile(BOARDPILOT_CONFIG, config);
     return run({BOARDPILOT_EXE});
 }
 
-TEST(Boardpilot, TheChassisIdSelectsThePlatformOrTheDefaultOne)
+TEST(Boardpilot, TheChassisIdSelectsThePlatformABrokenConfigurationFails)
 {
     // A failing command does not stop the entries after it.
     const std::string config = R"({"platforms": [
@@ -47,7 +44,7 @@ TEST(Boardpilot, TheChassisIdSelectsThePlatformOrTheDefaultOne)
         {"chassisid": "KST1", "run": "echo kst1"}]})";
     eraseEeprom(kestrel::chassis::recordOffset, 32);
     auto mark = journalMark();
-    auto r = boardpilot(config);
+    auto r = runBoardpilot(config);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "default\n");
     auto unset = waitForJournal("Chassis ID not set, default platform", mark);
@@ -57,7 +54,7 @@ TEST(Boardpilot, TheChassisIdSelectsThePlatformOrTheDefaultOne)
     // One set over IPMI.
     ASSERT_EQ(ask(0xAA, {'K', 'S', 'T', '1'}), Bytes{0x00});
     mark = journalMark();
-    r = boardpilot(config);
+    r = runBoardpilot(config);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "kst1\n");
     auto set = waitForJournal("Chassis ID set", mark);
@@ -66,16 +63,14 @@ TEST(Boardpilot, TheChassisIdSelectsThePlatformOrTheDefaultOne)
     auto logged = waitForJournal("chassisid run", mark);
     ASSERT_TRUE(logged);
     EXPECT_EQ((*logged)["RUN"], "echo kst1");
-}
 
-TEST(Boardpilot, BrokenConfigurationFailsWithTheJsonMessage)
-{
-    // Bytes past the terminator are neither summed nor part of the key.
+    // A broken configuration fails with the JSON message; bytes past the
+    // terminator are neither summed nor part of the key.
     auto ab = kestrel::chassis::encodeRecord(Bytes{'A', 'B'});
     std::fill(ab.begin() + 3, ab.begin() + 31, 0x5A);
     writeEeprom(kestrel::chassis::recordOffset, ab);
-    auto r =
-        boardpilot(R"({"platforms": [{"chassisid": "AB", "run": "echo before"},
+    r = runBoardpilot(
+        R"({"platforms": [{"chassisid": "AB", "run": "echo before"},
         {"chassisid": false}]})");
     EXPECT_NE(r.status, 0);
     EXPECT_THAT(r.err, HasSubstr("[json.exception.type_error.302]"));
@@ -85,5 +80,3 @@ TEST(Boardpilot, BrokenConfigurationFailsWithTheJsonMessage)
     EXPECT_NE(r.status, 0);
     EXPECT_THAT(r.err, HasSubstr("[json.exception.parse_error.101]"));
 }
-
-} // namespace

@@ -15,9 +15,6 @@ using sdbusplus::exception::SdBusError;
 using testing::StartsWith;
 using testing::ThrowsMessage;
 
-namespace
-{
-
 constexpr auto nothing = "/org/freedesktop/systemd1/unit/nothing";
 
 struct DbusOpsTest : mockbus::MockTest
@@ -27,20 +24,8 @@ struct DbusOpsTest : mockbus::MockTest
     }
 };
 
-// What fails, and how; the calls themselves are checked through the commands.
-TEST_F(DbusOpsTest, FailuresNameTheFailingStepOrTheWrongType)
-{
-    EXPECT_THAT([] { startStopUnit(nothing, "Start"); },
-                ThrowsMessage<SdBusError>(StartsWith("sd_bus_call noreply: ")));
-    EXPECT_THAT([] { getUnitActiveState(nothing); },
-                ThrowsMessage<SdBusError>(StartsWith("sd_bus_call: ")));
-    mockbus::updateProperty(mockbus::led, ledBmcBooted, ledInterface,
-                            "Asserted", "s", "yes");
-    EXPECT_THROW(getLedGroupAsserted(ledBmcBooted), std::bad_variant_access);
-}
-
 // The asynchronous helpers, called from a typed handler of the host.
-void asyncChecks(ipmi::Context::ptr ctx)
+static void asyncChecks(ipmi::Context::ptr ctx)
 {
     bool value = true;
     // A string is not a boolean: invalid_argument, value untouched.
@@ -76,10 +61,17 @@ void asyncChecks(ipmi::Context::ptr ctx)
                   "\n");
 }
 
-TEST_F(DbusOpsTest, AsyncCallsAnswerErrorCodesAndPrintFailures)
+// What fails, and how; the calls themselves are checked through the commands.
+TEST_F(DbusOpsTest, FailuresNameTheStepOrTheTypeAndAsyncCallsAnswerErrorCodes)
 {
+    EXPECT_THAT([] { startStopUnit(nothing, "Start"); },
+                ThrowsMessage<SdBusError>(StartsWith("sd_bus_call noreply: ")));
+    EXPECT_THAT([] { getUnitActiveState(nothing); },
+                ThrowsMessage<SdBusError>(StartsWith("sd_bus_call: ")));
     mockbus::updateProperty(mockbus::led, ledBmcBooted, ledInterface,
-                            "Asserted", "s", "on");
+                            "Asserted", "s", "yes");
+    EXPECT_THROW(getLedGroupAsserted(ledBmcBooted), std::bad_variant_access);
+    mockbus::clearCalls(mockbus::systemd);
     ipmi::registerHandler(ipmi::prioOemBase, 0x30, 0x01, ipmi::Privilege::Admin,
                           [](ipmi::Context::ptr ctx) -> ipmi::RspType<> {
                               asyncChecks(ctx);
@@ -88,5 +80,3 @@ TEST_F(DbusOpsTest, AsyncCallsAnswerErrorCodesAndPrintFailures)
     kestrel::test::HostBus host;
     EXPECT_EQ(host.send(0x30, 0x01).cc, 0x00);
 }
-
-} // namespace

@@ -22,10 +22,7 @@ extern "C" __attribute__((visibility("default"))) void
     loadedProbes.emplace_back(name);
 }
 
-namespace
-{
-
-TEST(Host, LoadsRegularSoFilesInSortedOrderAndSkipsTheRest)
+TEST(Host, LoadsSoFilesInSortedOrderAndDispatchesByTheirRules)
 {
     fs::path dir = tempDir();
     fs::copy_file(PROBE_A, dir / "10-probe.so");
@@ -34,7 +31,7 @@ TEST(Host, LoadsRegularSoFilesInSortedOrderAndSkipsTheRest)
     writeFile(dir / "15-broken.so", std::string("not elf"));
     writeFile(dir / "notes.txt", std::string("x"));
     writeFile(dir / "libfake.sox", std::string("x"));
-    auto mark = journalMark();
+    std::size_t mark = journalMark();
     EXPECT_EQ(ipmi::host::loadProviders(dir.string()).size(), 2u);
     EXPECT_THAT(loadedProbes, testing::ElementsAre("a", "b"));
     auto failed = waitForJournal("ERROR opening IPMI provider", mark);
@@ -42,11 +39,8 @@ TEST(Host, LoadsRegularSoFilesInSortedOrderAndSkipsTheRest)
     EXPECT_EQ((*failed)["PROVIDER"], (dir / "15-broken.so").string());
     EXPECT_EQ((*failed)["PRIORITY"], "3");
     EXPECT_FALSE((*failed)["ERROR"].empty());
-}
 
-TEST(Host, DispatchesByTheProvidersRules)
-{
-    auto mark = journalMark();
+    mark = journalMark();
     // NetFn, command, request, completion code and response.
     const std::tuple<ipmi::NetFn, ipmi::Cmd, Bytes, Bytes> rows[] = {
         // Equal priority: the last provider wins; a lower one displaces none.
@@ -105,5 +99,3 @@ TEST(Host, DispatchesByTheProvidersRules)
             << testing::PrintToString(fields);
     }
 }
-
-} // namespace

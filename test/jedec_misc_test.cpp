@@ -13,21 +13,18 @@ namespace fs = std::filesystem;
 using namespace kestrel::test;
 using testing::HasSubstr;
 
-namespace
-{
-
 const fs::path jedec0 = "/sys/bus/spi/devices/spi0.0/spi-nor/jedec_id";
 const fs::path jedec1 = "/sys/bus/spi/devices/spi0.1/spi-nor/jedec_id";
 const fs::path pirom = "/sys/bus/i2c/devices/1-0050/eeprom";
 
-void put(const fs::path& path, const std::string& text)
+static void put(const fs::path& path, const std::string& text)
 {
     fs::create_directories(path.parent_path());
     writeFile(path, text);
 }
 
 // An exported legacy handler called as ipmid calls it: the cc, then the data.
-Bytes call(const char* name, Bytes request)
+static Bytes call(const char* name, Bytes request)
 {
     Bytes response(1024, 0xEE);
     std::size_t length = request.size();
@@ -68,7 +65,6 @@ TEST(Misc, RequestsReachTheirFilesAndStoreAndFailuresAreReported)
             << to << " " << int{request[0]};
     }
     auto image = readFile(pirom);
-    EXPECT_EQ(image[0x7F], 0x00);
     EXPECT_EQ(Bytes(image.begin() + 0x80, image.begin() + 0x90),
               Bytes(write.begin() + 5, write.end()));
 
@@ -90,5 +86,3 @@ TEST(Misc, RequestsReachTheirFilesAndStoreAndFailuresAreReported)
     EXPECT_EQ((*entry)["PRIORITY"], "3");
     EXPECT_FALSE(fs::exists(pirom));
 }
-
-} // namespace

@@ -11,9 +11,6 @@
 
 using namespace kestrel::test;
 
-namespace
-{
-
 TEST(MasterWriteRead, RequestsReachTheBusLibrary)
 {
     // Loaded first, the double is the libsmbridge.so.0 the provider gets.
@@ -50,5 +47,3 @@ TEST(MasterWriteRead, RequestsReachTheBusLibrary)
     EXPECT_EQ(ask(0x52, {0x03, 0xA1, 0x01}), Bytes{0xC7});
     EXPECT_EQ(calls(&c), 0u);
 }
-
-} // namespace

@@ -16,7 +16,15 @@ struct FakeClassEffects : ClassEffects, Recorder
     FAKE(void, restartVirtualSensor, ());
 };
 
-TEST(Am5Cpu, SetAndGetTheClass)
+struct FakeConfig : ConfigFile, ConfigLog, Recorder
+{
+    FAKE(std::optional<std::string>, read, (const std::string& path), path);
+    FAKE(int, replace, (const std::string& p, const std::string& t), p, t);
+    FAKE(void, parseFailed, ());
+    FAKE(void, writeFailed, (int err, const std::string& path), err, path);
+};
+
+TEST(Am5Cpu, TheClassAndTheTjmaxOfTheConfig)
 {
     auto set = [](Request in, auto& f) {
         return setSpecCpu(in, f.detected, f);
@@ -36,18 +44,7 @@ TEST(Am5Cpu, SetAndGetTheClass)
     EXPECT_THROW(set(Bytes{0x00, 0x01}, fx), BusFailure);
     EXPECT_EQ(fx.calls, (Strings{"updateTjmax 1 89", restart}));
     EXPECT_EQ(getSpecCpu(Bytes{0x05}, fx.detected), ok({0x01}));
-}
 
-struct FakeConfig : ConfigFile, ConfigLog, Recorder
-{
-    FAKE(std::optional<std::string>, read, (const std::string& path), path);
-    FAKE(int, replace, (const std::string& p, const std::string& t), p, t);
-    FAKE(void, parseFailed, ());
-    FAKE(void, writeFailed, (int err, const std::string& path), err, path);
-};
-
-TEST(Am5Cpu, RewriteAndUpdateTheTjmaxOfTheConfig)
-{
     auto out = rewriteConfig(R"([{"Params": {"ConstParam": [
         {"ParamName": "TJMAX", "Value": 1}, {"ParamName": "OFFSET", "Value": 7},
         {"ParamName": "TJMAX"}, 5, "TJMAX"]}}, {"Params": "none"}, 3,
@@ -75,13 +72,13 @@ TEST(Am5Cpu, RewriteAndUpdateTheTjmaxOfTheConfig)
     const std::string valid = R"([{"Params": {"ConstParam": [{}]}}])";
     const std::string read = "read /c", failed = "writeFailed 28 /c";
     const std::string replace = "replace /c " + *rewriteConfig(valid, 89);
-    const std::tuple<Answers, int, Strings> cases[] = {
+    const std::tuple<Answers, int, Strings> updates[] = {
         {{}, -1, {read}},
         {{{read, "["}}, -1, {read, "parseFailed"}},
         {{{read, valid}, {"replace", "28"}}, -1, {read, replace, failed}},
         {{{read, valid}}, 0, {read, replace}},
     };
-    for (const auto& [answers, result, calls] : cases)
+    for (const auto& [answers, result, calls] : updates)
     {
         FakeConfig file;
         file.answers = answers;

@@ -20,11 +20,14 @@ Bytes recordOf(Bytes id)
 
 TEST(ChassisId, SetAndGet)
 {
-    const Bytes kst1 = {'K', 'S', 'T', '1'}, b31(31, 'B');
+    const Bytes kst1 = {'K', 'S', 'T', '1'}, b31(31, 'B'), ff31(31, 0xFF);
     const std::string at = "3f60:";
     const Case cases[] = {
         {"short ID", kst1, ok(), {at + hex(recordOf(kst1))}},
         {"empty erases", {}, ok(), {at + hex(Bytes(32, 0xFF))}},
+        // A leading 0xFF erases the ID but keeps the request's checksum,
+        // which can make the erased ID check.
+        {"leading FF", {0xFF, 0xE2}, ok(), {at + hex(cat(ff31, {0x1F}))}},
         {"32 bytes", Bytes(32, 'B'), ok(), {at + hex(recordOf(b31))}},
         {"33 bytes", Bytes(33, 'C'), cc(0xC7)},
     };
@@ -40,6 +43,7 @@ TEST(ChassisId, SetAndGet)
         {recordOf(kst1), ok(cat(kst1, {0x00}))}, // terminated
         {recordOf(Bytes(31, 'Z')), ok(Bytes(31, 'Z'))},
         {Bytes(32, 0xFF), allOnes},
+        {cat(ff31, {0x1F}), allOnes},
         {Bytes(32, 0x00), allOnes},
         {badChecksum, allOnes},
     };

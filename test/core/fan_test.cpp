@@ -20,7 +20,7 @@ struct FakeFan : FakeUnits, PwmFiles
     FAKE(std::optional<std::string>, read, (const std::string& path), path);
 };
 
-TEST(SmartFan, SetAndGet)
+TEST(Fan, SmartFanAndInitialDuties)
 {
     const std::string stop = "startStop Stop " + fan, dir = "directoryOpens ";
     const std::string start = "startStop Start " + fan,
@@ -71,11 +71,8 @@ TEST(SmartFan, SetAndGet)
     EXPECT_EQ(rawToPercent(2), 0);
     EXPECT_EQ(rawToPercent(3), 1);
     EXPECT_EQ(rawToPercent(254), 99);
-}
 
-TEST(FanInitDuty, SetAndGet)
-{
-    const Case cases[] = {
+    const Case initial[] = {
         {"empty", {}, cc(0xCC)},
         {"nine duties", Bytes(9, 0x32), cc(0xCC)},
         {"below 20", {0x32, 0x13}, cc(0xCC)},
@@ -83,7 +80,7 @@ TEST(FanInitDuty, SetAndGet)
         {"20 and 100", {0x14, 0x64}, ok(), {"3f40:1464"}},
         {"eight", Bytes(8, 0x50), ok(), {"3f40:" + hex(Bytes(8, 0x50))}},
     };
-    check<FakeEeprom>(cases, setFanInitDuty);
+    check<FakeEeprom>(initial, setFanInitDuty);
     FakeEeprom eeprom;
     EXPECT_EQ(getFanInitDuty(eeprom), ok(Bytes(8, 0x00))); // erased
     eeprom.put(tableOffset, {0x14, 0x32, 0x64, 0x30, 0x13, 0xFF, 0x64, 0x65});

@@ -15,28 +15,6 @@ const Bytes macB{0x0A, 0xBB, 0xCC, 0xDD, 0xEE, 0x10};
 // What the slots hold: the address, then the checksum.
 const std::string slotA = "1000:021122334456fe", slotB = "2000:0abbccddee1094";
 
-TEST(MacAddr, Set)
-{
-    auto set = [](Request in, auto& e) { return setMacAddr(in, e, offsets); };
-    const Bytes ab = cat(macA, macB), both = cat({0x02}, ab);
-    const Case cases[] = {
-        {"empty", {}, cc(0xC7)},
-        {"slot 0, five bytes", {0x00, 1, 2, 3, 4, 5}, cc(0xC7)},
-        {"both, one MAC", cat({0x02}, macA), cc(0xC7)},
-        {"slot 0, trailing", cat({0x00}, ab), ok(), {slotA}},
-        {"slot 1", cat({0x01}, macB), ok(), {slotB}},
-        {"both", both, ok(), {slotA, slotB}},
-        {"mask: slot 0", cat({0x81}, macA), ok(), {slotA}},
-        {"mask: none", {0x80}, ok()},
-        {"unknown selector", {0x05}, ok()},
-    };
-    check<FakeEeprom>(cases, set);
-    FakeEeprom failing;
-    failing.failAt = offsets[1];
-    const Case failed[] = {{"second slot fails", both, cc(0xC1), {slotA}}};
-    check(failed, set, failing);
-}
-
 struct FakeFacts : MacFacts, Recorder
 {
     SlotFacts types() override
@@ -49,22 +27,35 @@ struct FakeFacts : MacFacts, Recorder
     }
 };
 
-TEST(MacAddr, GetAndInfo)
+TEST(MacAddr, SetGetAndInfo)
 {
+    auto set = [](Request in, auto& e) { return setMacAddr(in, e, offsets); };
     auto get = [](Request in, auto& e) { return getMacAddr(in, e, offsets); };
-    FakeEeprom eeprom;
+    const Bytes ab = cat(macA, macB), both = cat({0x02}, ab);
     // Wrong checksums on purpose: Get does not check them.
+    FakeEeprom eeprom;
     eeprom.put(offsets[0], cat(macA, {0x00}));
     eeprom.put(offsets[1], cat(macB, {0x00}));
     const Case cases[] = {
         {"empty", {}, cc(0xC7)},
-        {"slot 0", {0x00}, ok(macA)},
-        {"slot 1", {0x01}, ok(macB)},
-        {"both", {0x02}, ok(cat(macA, macB))},
-        {"mask both, trailing", {0x83, 0x00}, ok(cat(macA, macB))},
-        {"mask none", {0x80}, ok()},
+        {"slot 0, five bytes", {0x00, 1, 2, 3, 4, 5}, cc(0xC7)},
+        {"both, one MAC", cat({0x02}, macA), cc(0xC7)},
+        {"slot 0, trailing", cat({0x00}, ab), ok(), {slotA}},
+        {"slot 1", cat({0x01}, macB), ok(), {slotB}},
+        {"both", both, ok(), {slotA, slotB}},
+        {"mask: slot 0", cat({0x81}, macA), ok(), {slotA}},
+        {"mask: none", {0x80}, ok()},
+        {"unknown selector", {0x05}, ok()},
+        {"get, empty", {}, cc(0xC7)},
+        {"get slot 1", {0x01}, ok(macB)},
+        {"get both", {0x02}, ok(ab)},
+        {"get, mask both, trailing", {0x83, 0x00}, ok(ab)},
+        {"get, mask none", {0x80}, ok()},
     };
-    check(cases, get, eeprom);
+    check(cases, set, eeprom, get);
+    eeprom.failAt = offsets[1];
+    const Case failed[] = {{"second slot fails", both, cc(0xC1), {slotA}}};
+    check(failed, set, eeprom);
     eeprom.failAt = offsets[0];
     EXPECT_EQ(get(Bytes{0x02}, eeprom), ok(cat(Bytes(6, 0x00), macB)));
 

@@ -30,39 +30,6 @@ struct FakeJedec : IdFile, JedecLog, IdReader, Recorder
     }
 };
 
-TEST(JedecId, ReadsSixHexDigitsFromTheFirstLineOfTheSelectedFile)
-{
-    using enum IdFile::Status;
-    const std::string id = "firstLine /id";
-    const std::tuple<IdFile::Line, std::optional<JedecId>, Strings> lines[] = {
-        {{read, "ef4A19\n", 0}, JedecId{0xEF, 0x4A, 0x19}, {id}},
-        {{read, "ef40191\n", 0}, std::nullopt, {id, "unexpectedLength 7"}},
-        {{read, "ef40zz\n", 0}, std::nullopt, {id}}, // silent
-        {{readFailed, "", EIO}, std::nullopt, {id, "readFailed 5"}},
-        {{openFailed, "", ENOENT}, std::nullopt, {id, "openFailed 2"}},
-    };
-    for (const auto& [line, expected, calls] : lines)
-    {
-        FakeJedec file;
-        file.line = line;
-        EXPECT_EQ(readJedecId("/id", file, file), expected) << line.text;
-        EXPECT_EQ(file.calls, calls) << line.text;
-    }
-    const Case cases[] = {
-        {"no byte: device 0", {}, ok({1, 2, 3}), {"read /spi0"}},
-        {"device 1 unreadable", {0x01}, cc(0xFF), {"read /spi1"}},
-        {"past the list", {0x02}, cc(0xCC)},
-        {"trailing", {0x00, 0x00}, cc(0xCC)},
-    };
-    auto select = [](Request in, auto& fake) {
-        static const char* const files[] = {"/spi0", "/spi1"};
-        return jedecId(in, files, fake);
-    };
-    FakeJedec reader;
-    reader.answers = {{"read /spi0", "1"}};
-    check(cases, select, reader);
-}
-
 /** A PIROM whose bytes read as zero; it opens, writes and reads as
  *  `answers` says. */
 struct FakePirom : Pirom, PiromLog, Recorder
@@ -81,12 +48,54 @@ Bytes write(uint8_t offset, uint8_t count, std::size_t data)
     return request;
 }
 
-TEST(Pirom, Requests)
+struct FakeSettings : Settings, Recorder
 {
+    FAKE(long, get, (const char* s, const char* k, long def), s, k, def);
+    FAKE(int, set, (const char* s, const char* k, long value), s, k, value);
+};
+
+struct FakeSubcommands : misc_cmd::Subcommands, Recorder
+{
+    FAKE(Answer, jedecId, (Request data), hex(data));
+    FAKE(Answer, wakeOnLan, (Request data), hex(data));
+};
+
+TEST(Misc, JedecIdPiromGarpWakeOnLanAndTheSubcommands)
+{
+    using enum IdFile::Status;
+    const std::string id = "firstLine /id";
+    const std::tuple<IdFile::Line, std::optional<JedecId>, Strings> lines[] = {
+        {{read, "ef4A19\n", 0}, JedecId{0xEF, 0x4A, 0x19}, {id}},
+        {{read, "ef40191\n", 0}, std::nullopt, {id, "unexpectedLength 7"}},
+        {{read, "ef40zz\n", 0}, std::nullopt, {id}}, // silent
+        {{readFailed, "", EIO}, std::nullopt, {id, "readFailed 5"}},
+        {{openFailed, "", ENOENT}, std::nullopt, {id, "openFailed 2"}},
+    };
+    for (const auto& [line, expected, calls] : lines)
+    {
+        FakeJedec file;
+        file.line = line;
+        EXPECT_EQ(readJedecId("/id", file, file), expected) << line.text;
+        EXPECT_EQ(file.calls, calls) << line.text;
+    }
+    const Case devices[] = {
+        {"no byte: device 0", {}, ok({1, 2, 3}), {"read /spi0"}},
+        {"device 1 unreadable", {0x01}, cc(0xFF), {"read /spi1"}},
+        {"past the list", {0x02}, cc(0xCC)},
+        {"trailing", {0x00, 0x00}, cc(0xCC)},
+    };
+    auto select = [](Request in, auto& fake) {
+        static const char* const files[] = {"/spi0", "/spi1"};
+        return jedecId(in, files, fake);
+    };
+    FakeJedec reader;
+    reader.answers = {{"read /spi0", "1"}};
+    check(devices, select, reader);
+
     auto pirom = [](Request in, auto& p) { return piromCmd(in, "/p", p, p); };
     const std::string open = "open /p", w80 = "write 128 ";
     const std::string full = w80 + hex(Bytes(0x80, 0x30));
-    const Case cases[] = {
+    const Case piroms[] = {
         {"too short", {0x00, 0x00, 0x01, 0x80}, cc(0xC7)},
         {"byte 1 not 0", {0x00, 0x01, 0x01, 0x80, 0x01}, cc(0xC1)},
         {"operation 2", {0, 0, 0x02, 0x80, 1}, cc(0xC1), {open}},
@@ -102,29 +111,14 @@ TEST(Pirom, Requests)
     FakePirom fake;
     fake.answers = {{open, "1"}, {"write", "1"}, {"read", "1"}};
     fake.answers.insert({{w80, "0"}, {"read 252 8", "0"}});
-    check(cases, pirom, fake);
-    // The device is opened before the operation is looked at.
+    check(piroms, pirom, fake);
+    // The device is opened before the operation is looked at (byte 1, above,
+    // is checked first).
     const Case unavailable[] = {
-        {"byte 1 not 0", {0x00, 0x01, 0x01, 0x80, 0x01}, cc(0xC1)},
         {"operation 7", {0, 0, 7, 0x80, 1}, cc(0x80), {open, "openFailed"}},
     };
     check<FakePirom>(unavailable, pirom);
-}
 
-struct FakeSettings : Settings, Recorder
-{
-    FAKE(long, get, (const char* s, const char* k, long def), s, k, def);
-    FAKE(int, set, (const char* s, const char* k, long value), s, k, value);
-};
-
-struct FakeSubcommands : misc_cmd::Subcommands, Recorder
-{
-    FAKE(Answer, jedecId, (Request data), hex(data));
-    FAKE(Answer, wakeOnLan, (Request data), hex(data));
-};
-
-TEST(Misc, GarpWakeOnLanAndTheSubcommands)
-{
     const std::string garpSet = "set GARP Enabled ";
     const Case garps[] = {
         {"no operation", {0x00}, cc(0xC7)},
@@ -151,7 +145,6 @@ TEST(Misc, GarpWakeOnLanAndTheSubcommands)
 
     // Misc: the subcommand, then its data.
     const Case subcommands[] = {
-        {"JEDEC ID", {0x43}, ok(), {"jedecId "}},
         {"JEDEC ID, data", {0x43, 0x01, 0x02}, ok(), {"jedecId 0102"}},
         {"Wake-on-LAN", {0xB0, 0x01}, cc(0xC7), {"wakeOnLan 01"}},
         {"0x42", {0x42, 0x00}, cc(0xCC)},

@@ -29,7 +29,14 @@ Answer ncsi(Request in, FakeNetwork& fx)
     return setNcsiSelect(in, fx, fx, {"unbind", "bind", "restart"});
 }
 
-TEST(Network, NcsiSelectAndSetInterface)
+// "allowed <path>", "setAllowed <path> <state>" for SSH on an interface.
+std::string ssh(const char* name, const char* state = nullptr)
+{
+    std::string path = std::string(dbus::networkRoot) + name;
+    return state ? "setAllowed " + path + " " + state : "allowed " + path;
+}
+
+TEST(Network, NcsiSelectSetInterfaceAndSsh)
 {
     const Strings steps = {"run unbind", "setPort 255", "run bind",
                            "run restart"};
@@ -67,42 +74,30 @@ TEST(Network, NcsiSelectAndSetInterface)
     check<FakeNetwork>(requests, set);
     failing.answers = {{"factoryReset", "throw"}};
     EXPECT_THROW(set(Bytes{0x01}, failing), BusFailure);
-}
 
-// "allowed <path>", "setAllowed <path> <state>" for SSH on an interface.
-std::string ssh(const char* name, const char* state = nullptr)
-{
-    std::string path = std::string(dbus::networkRoot) + name;
-    return state ? "setAllowed " + path + " " + state : "allowed " + path;
-}
-
-TEST(SshLogin, SetAndGet)
-{
-    // Request: interface, state.
-    const Case cases[] = {
+    // Request: interface, state (Get: the interface).
+    const Case logins[] = {
         {"block allowed", {0, 0}, ok(), {ssh("usb0"), ssh("usb0", "0")}},
         {"allow blocked", {3, 1}, ok(), {ssh("eth2"), ssh("eth2", "1")}},
         {"allow allowed", {0, 1}, ok(), {ssh("usb0")}},
         {"unknown interface", {4, 0}, cc(0xCC)},
         {"unknown state", {0, 2}, cc(0xCC)},
         {"unreadable", {1, 0}, cc(0xCC), {ssh("eth0")}},
+        {"get allowed", {0}, ok({0x01}), {ssh("usb0")}},
+        {"get blocked", {3}, ok({0x00}), {ssh("eth2")}},
+        {"get unreadable", {2}, cc(0xCC), {ssh("eth1")}},
+        {"get unknown, not read", {4}, cc(0xCC)},
     };
-    auto set = [](Request in, auto& fx) {
+    auto login = [](Request in, auto& fx) {
         return sshControlSet(in[0], in[1], fx);
     };
     // SSH is allowed on usb0 and blocked on eth2; the others cannot be read.
     FakeNetwork fx;
     fx.answers = {{ssh("usb0"), "1"}, {ssh("eth2"), "0"}, {"setAllowed", "1"}};
-    check(cases, set, fx);
+    check(logins, login, fx,
+          [](Request in, auto& net) { return sshControlGet(in[0], net); });
     fx.answers.erase("setAllowed");
-    EXPECT_EQ(set(Bytes{3, 1}, fx), cc(0xFF)); // refused
-
-    fx.calls.clear();
-    EXPECT_EQ(sshControlGet(0, fx), ok({0x01}));
-    EXPECT_EQ(sshControlGet(3, fx), ok({0x00}));
-    EXPECT_EQ(sshControlGet(2, fx), cc(0xCC)); // unreadable
-    EXPECT_EQ(sshControlGet(4, fx), cc(0xCC)); // unknown, not read
-    EXPECT_EQ(fx.calls, (Strings{ssh("usb0"), ssh("eth2"), ssh("eth1")}));
+    EXPECT_EQ(login(Bytes{3, 1}, fx), cc(0xFF)); // refused
 }
 
 } // namespace kestrel::test::network_cases

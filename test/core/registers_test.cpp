@@ -44,68 +44,6 @@ struct FakeRegisters : Registers, reg_value::Log, Recorder
     FAKE(void, getRegValue, (uint32_t at, uint32_t v), word(at), word(v));
 };
 
-TEST(Registers, RegValueSetAndGet)
-{
-    auto set = [](Request in, auto& r) { return setRegValue(in, r, r); };
-    auto get = [](Request in, auto& r) { return getRegValue(in, r, r); };
-    const Bytes at = {0x1E, 0x6E, 0x20, 0x9C};
-    const Bytes request = cat(at, {0x11, 0x22, 0x33, 0x44});
-    const std::string v = "1e6e209c 11223344", a = "1e6e209c",
-                      got = "getRegValue " + a + " ";
-    const Case sets[] = {
-        {"seven bytes", Bytes(7), cc(0xC7)},
-        {"trailing", cat(request, {5}), ok(), {"setRegValue " + v, "w " + v}},
-    };
-    check<FakeRegisters>(sets, set);
-    const Case gets[] = {
-        {"three bytes", Bytes(3), cc(0xC7)},
-        {"trailing",
-         cat(at, {7}),
-         ok({0, 0, 0, 7}),
-         {"r " + a, got + "00000007"}},
-    };
-    check<FakeRegisters>(gets, get);
-    FakeRegisters failing;
-    failing.rc = -EIO;
-    EXPECT_EQ(set(request, failing), cc(0xC0));
-    // A failed read still answers four bytes, zero, and prints them.
-    EXPECT_EQ(get(at, failing), (Answer{0xC0, {0, 0, 0, 0}}));
-    EXPECT_EQ(failing.calls.back(), got + "00000000");
-}
-
-TEST(Registers, UidExrstVerify)
-{
-    auto verify = [](Request in, auto& r) {
-        return uidExrstVerify(in, r, r.saved);
-    };
-    const std::string a = "1e6e209c", b = "1e6e203c";
-    const Strings clear = {"r " + a, "r " + b, "w " + a + " 00000000",
-                           "w " + b + " 00000000", "r " + a};
-    const Case cases[] = {
-        {"empty", {}, cc(0xC7)},
-        {"save and clear", {0x00}, ok(), cat(clear, {"r " + b})},
-        {"flag, trailing", {0x01, 0x00}, ok({0x01}), {"r " + b}},
-        {"restore, nothing saved", {0x02}, cc(0xCC)},
-        {"subfunction 3", {0x03}, cc(0xCC)},
-    };
-    check<FakeRegisters>(cases, verify);
-    FakeRegisters r;
-    r.stuck = registerA;
-    const Case notCleared[] = {{"A stuck", {0x00}, cc(0xC1), clear}};
-    check(notCleared, verify, r);
-
-    r.stuck.reset();
-    ASSERT_EQ(verify(Bytes{0x00}, r), ok());
-    // A holds no event now: the last one saved is kept.
-    r.words = {{registerA, 0}, {registerB, 0xFFFFFFFD}};
-    EXPECT_EQ(verify(Bytes{0x01}, r), ok({0x00})); // all but bit 1
-    ASSERT_EQ(verify(Bytes{0x00}, r), ok());
-    r.calls.clear();
-    EXPECT_EQ(verify(Bytes{0x02, 0xAA}, r), ok());
-    EXPECT_EQ(r.calls,
-              (Strings{"w " + a + " 00000007", "w " + b + " 00000002"}));
-}
-
 /** Logs the register writes and the pauses (in ms); `start` throws when
  *  no thread can be started, as `busy` says. */
 struct FakeSpeaker : Speaker, Worker, Recorder
@@ -127,10 +65,63 @@ struct FakeSpeaker : Speaker, Worker, Recorder
     }
 };
 
-TEST(Registers, Speaker)
+TEST(Registers, RegValueUidExrstVerifyAndSpeaker)
 {
-    // The calls end with the counts kept after the request.
+    auto set = [](Request in, auto& r) { return setRegValue(in, r, r); };
+    auto get = [](Request in, auto& r) { return getRegValue(in, r, r); };
+    const Bytes at = {0x1E, 0x6E, 0x20, 0x9C};
+    const Bytes request = cat(at, {0x11, 0x22, 0x33, 0x44});
+    const std::string v = "1e6e209c 11223344", a = "1e6e209c",
+                      got = "getRegValue " + a + " 0000000";
     const Case cases[] = {
+        {"seven bytes", Bytes(7), cc(0xC7)},
+        {"trailing", cat(request, {5}), ok(), {"setRegValue " + v, "w " + v}},
+        {"get, three bytes", Bytes(3), cc(0xC7)},
+        {"get, trailing",
+         cat(at, {7}),
+         ok({0, 0, 0, 7}),
+         {"r " + a, got + "7"}},
+    };
+    check<FakeRegisters>(cases, set, {}, get);
+    FakeRegisters failing;
+    failing.rc = -EIO;
+    EXPECT_EQ(set(request, failing), cc(0xC0));
+    // A failed read still answers four bytes, zero, and prints them.
+    EXPECT_EQ(get(at, failing), (Answer{0xC0, {0, 0, 0, 0}}));
+    EXPECT_EQ(failing.calls.back(), got + "0");
+
+    auto verify = [](Request in, auto& r) {
+        return uidExrstVerify(in, r, r.saved);
+    };
+    const std::string b = "1e6e203c";
+    const Strings clear = {"r " + a, "r " + b, "w " + a + " 00000000",
+                           "w " + b + " 00000000", "r " + a};
+    const Case verifies[] = {
+        {"empty", {}, cc(0xC7)},
+        {"save and clear", {0x00}, ok(), cat(clear, {"r " + b})},
+        {"flag, trailing", {0x01, 0x00}, ok({0x01}), {"r " + b}},
+        {"restore, nothing saved", {0x02}, cc(0xCC)},
+        {"subfunction 3", {0x03}, cc(0xCC)},
+    };
+    check<FakeRegisters>(verifies, verify);
+    FakeRegisters r;
+    r.stuck = registerA;
+    const Case notCleared[] = {{"A stuck", {0x00}, cc(0xC1), clear}};
+    check(notCleared, verify, r);
+
+    r.stuck.reset();
+    ASSERT_EQ(verify(Bytes{0x00}, r), ok());
+    // A holds no event now: the last one saved is kept.
+    r.words = {{registerA, 0}, {registerB, 0xFFFFFFFD}};
+    EXPECT_EQ(verify(Bytes{0x01}, r), ok({0x00})); // all but bit 1
+    ASSERT_EQ(verify(Bytes{0x00}, r), ok());
+    r.calls.clear();
+    EXPECT_EQ(verify(Bytes{0x02, 0xAA}, r), ok());
+    EXPECT_EQ(r.calls,
+              (Strings{"w " + a + " 00000007", "w " + b + " 00000002"}));
+
+    // The calls end with the counts kept after the request.
+    const Case beeps[] = {
         {"empty", {}, ok(), {"2 5"}},
         {"trailing", {0x01, 0x01, 0x00}, ok(), {"2 5"}},
         {"four long beeps", {0x04, 0x00}, ok(), {"2 5"}},
@@ -138,7 +129,7 @@ TEST(Registers, Speaker)
         {"longest", {0x03, 0x0B}, ok(), {"start", "3 11"}},
         {"no thread", {0x01, 0x00}, ok(), {"start", "1 0"}},
     };
-    for (const auto& c : cases)
+    for (const auto& c : beeps)
     {
         FakeSpeaker s;
         s.busy = c.name == std::string("no thread");

