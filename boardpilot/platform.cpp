@@ -21,21 +21,37 @@ std::string platformKey(const kestrel::chassis::Record& record)
     return decoded.id;
 }
 
+nlohmann::json platformEntries(const nlohmann::json& config)
+{
+    // value() throws for a top level that is not an object.
+    return config.value("platforms", nlohmann::json());
+}
+
+std::string entryChassisId(const nlohmann::json& entry)
+{
+    // value() throws for an entry that is not an object, and
+    // get<std::string> for a member that is not a string.
+    return entry.value("chassisid", std::string());
+}
+
+std::string entryCommand(const nlohmann::json& entry)
+{
+    return entry.value("run", std::string());
+}
+
 void runPlatformCommands(std::istream& config, const std::string& key,
                          const CommandRunner& run)
 {
     auto data = nlohmann::json::parse(config);
-    // value() throws for a top level or an entry that is not an object, and
-    // get<std::string> for members that are not strings.
-    auto platforms = data.value("platforms", nlohmann::json());
+    auto platforms = platformEntries(data);
     for (const auto& platform : platforms)
     {
-        auto chassisId = platform.value("chassisid", std::string());
+        auto chassisId = entryChassisId(platform);
         if (chassisId != key)
         {
             continue;
         }
-        auto command = platform.value("run", std::string());
+        auto command = entryCommand(platform);
         log<level::INFO>("chassisid run", entry("RUN=%s", command.c_str()));
         run(command);
     }

@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <istream>
+#include <nlohmann/json.hpp>
 #include <string>
 
 namespace boardpilot
@@ -16,6 +17,17 @@ inline constexpr const char* defaultPlatform = "VRKL";
 
 // The platform key of a record, logging which case applied.
 std::string platformKey(const kestrel::chassis::Record& record);
+
+// The reads of the configuration, one per member; runPlatformCommands and
+// the configuration checker both use them.
+// "platforms" of the parsed document (null when absent); throws the JSON
+// library's type error for a top level that is not an object.
+nlohmann::json platformEntries(const nlohmann::json& config);
+// An entry's "chassisid" and "run" (empty when absent); each throws the
+// library's type error for an entry that is not an object or a member that
+// is not a string.
+std::string entryChassisId(const nlohmann::json& entry);
+std::string entryCommand(const nlohmann::json& entry);
 
 using CommandRunner = std::function<void(const std::string&)>;
 

@@ -145,6 +145,25 @@ struct Config
  *  watch that names no path or interface, or one the bus would refuse. */
 Config loadConfig(std::istream& in);
 
+/** One problem of a configuration: its place in the document (a JSON
+ *  pointer, empty for the whole document) and what is wrong there. */
+struct Problem
+{
+    std::string path;
+    std::string message;
+
+    bool operator==(const Problem&) const = default;
+};
+
+/** Reads the document as loadConfig does and answers every problem the
+ *  daemon would meet with it, at start-up or only when a signal reads the
+ *  entry: what loadConfig refuses, what would keep a signal's actions from
+ *  running, and what the daemon silently passes over (an unknown action
+ *  member, a bit number outside 0 to 7, a "value" that never matches, a
+ *  "condition" in a host-state entry).  Empty when there is none.  A
+ *  document that does not parse is one problem at the top. */
+std::vector<Problem> checkConfig(std::istream& in);
+
 /** The match rule of a watch: PropertiesChanged of interface `interface`
  *  on object `path`. */
 std::string watchRule(const std::string& path, const std::string& interface);
