@@ -27,19 +27,20 @@ wrap() {
   done <<<"$2"
 }
 check() {
-  local cmd=$1 want=$2 pattern='' line got wrapped tries=1
+  # shellcheck disable=SC2034 # wrapped is read by the eval below
+  local command=$1 want=$2 pattern='' line got wrapped deadline=$((SECONDS + 10))
   while IFS= read -r line; do
     [[ -z ${line// /} ]] && continue
     if [[ $line == ... ]]; then pattern+='*'; else pattern+=$(printf '%q' $'\n'"$line"$'\n'); fi
   done <<<"$want"
   [[ -n $pattern ]] || pattern="''"
   while :; do
-    got=$(bash -c "$cmd" 2>&1)
+    got=$(bash -c "$command" 2>&1)
     local rc=$?
     wrap wrapped "$got"
     eval "[[ \$wrapped == $pattern ]]" && ((rc == 0)) && break
-    if [[ -z $want ]] || ((tries++ >= 200)); then
-      fail "$cmd (status $rc)" "wanted:" "$want" "got:" "$got"
+    if [[ -z $want ]] || ((SECONDS > deadline)); then
+      fail "$command (status $rc)" "wanted:" "$want" "got:" "$got"
       return
     fi
     sleep 0.05
@@ -49,7 +50,7 @@ check() {
 
 # The tour: "$ " lines inside code fences between the markers; a line ending
 # in a backslash continues on the next one.
-cmd='' want='' fence=0 in_tour=0 cont=0
+command='' want='' fence=0 in_tour=0 cont=0
 while IFS= read -r line; do
   case $line in
     '<!-- tour'*) in_tour=1; continue ;;
@@ -57,16 +58,16 @@ while IFS= read -r line; do
   esac
   ((in_tour)) || continue
   if [[ $line == '```'* ]]; then
-    ((fence)) && [[ -n $cmd ]] && check "$cmd" "$want"
-    cmd='' want='' fence=$((!fence))
+    ((fence)) && [[ -n $command ]] && check "$command" "$want"
+    command='' want='' fence=$((!fence))
     continue
   fi
   ((fence)) || continue
   if ((cont)); then
-    cmd+=$'\n'"$line"
+    command+=$'\n'"$line"
   elif [[ $line == '$ '* ]]; then
-    [[ -n $cmd ]] && check "$cmd" "$want"
-    cmd=${line#'$ '} want=''
+    [[ -n $command ]] && check "$command" "$want"
+    command=${line#'$ '} want=''
   else
     want+="$line"$'\n'
     continue
@@ -75,11 +76,16 @@ while IFS= read -r line; do
 done <README.md
 ((passed + failed >= 8)) || fail "the README's tour has $((passed + failed)) commands"
 
-# Every option and subcommand of sim/board's argument loop is in its help.
+# Every option and subcommand of sim/board's argument loop has a line of its
+# own in the help ("  --state DIR  ...", "  -h, --help ...").
 help=$(sim/board --help)
 for opt in $(sed -n 's/^ *\([-a-z|]*\)) .*/\1/p' sim/board | tr '|' ' '); do
   [[ $opt == -- ]] && continue
-  [[ $help =~ (^|[^-a-z])$opt([^-a-z]|$) ]] && passed=$((passed + 1)) || fail "sim/board --help lacks $opt"
+  if grep -qE -e "^  (-[a-z], )?$opt( |\$)" -e "^  $opt, " <<<"$help"; then
+    passed=$((passed + 1))
+  else
+    fail "sim/board --help does not describe $opt"
+  fi
 done
 
 echo "$passed passed, $failed failed"
