@@ -30,9 +30,29 @@ PACKAGECONFIG[watchkeeper] = "-Dwatchkeeper=true,-Dwatchkeeper=false"
 PACKAGECONFIG[portwarden] = "-Dportwarden=true -Dio_uring=enabled,-Dportwarden=false -Dio_uring=disabled,liburing"
 PACKAGECONFIG[boardpilot] = "-Dboardpilot=true,-Dboardpilot=false"
 PACKAGECONFIG[sample-configs] = "-Dsample_configs=true,-Dsample_configs=false"
+PACKAGECONFIG[config-checker] = "-Dconfig_checker=true,-Dconfig_checker=false"
+
+# kestrel-config-check runs on the build host: the native variant is built
+# for it, and the target variant checks with it the configurations it
+# installs, so a wrong entry fails the build rather than the BMC.
+BBCLASSEXTEND = "native"
+PACKAGECONFIG:class-native = "config-checker"
+# What the checker's build needs on the host; without sdbusplus,
+# phosphor-logging and ipmid there, the tree builds its own stand-ins.
+DEPENDS:class-native = "boost-native libgpiod-native nlohmann-json-native \
+                        openssl-native systemd-native"
+DEPENDS:append:class-target = " kestrel-native"
+do_install:append:class-target() {
+    if [ -e "${D}${WATCHKEEPER_CONFIG}" ]; then
+        kestrel-config-check watchkeeper "${D}${WATCHKEEPER_CONFIG}"
+    fi
+    if [ -e "${D}${BOARDPILOT_CONFIG}" ]; then
+        kestrel-config-check boardpilot "${D}${BOARDPILOT_CONFIG}"
+    fi
+}
 
 BOARD_LIBS = "libromcell libsmbridge libregpeek librevstore libkeyshelf libsidebandcfg"
-PACKAGE_BEFORE_PN = "${PN}-watchkeeper ${PN}-portwarden ${PN}-boardpilot ${BOARD_LIBS}"
+PACKAGE_BEFORE_PN = "${PN}-watchkeeper ${PN}-portwarden ${PN}-boardpilot ${PN}-config-check ${BOARD_LIBS}"
 
 # The provider library; its unversioned link is for development only.
 FILES:${PN} = "${IPMID_PROVIDERS_DIR}/libkestrelipmi.so.*"
@@ -41,6 +61,7 @@ FILES:${PN}-dev += "${IPMID_PROVIDERS_DIR}/libkestrelipmi.so"
 FILES:${PN}-watchkeeper = "${sbindir}/watchkeeper ${WATCHKEEPER_CONFIG}"
 FILES:${PN}-portwarden = "${sbindir}/portwarden ${libexecdir}/portwarden-epoll"
 FILES:${PN}-boardpilot = "${bindir}/boardpilot ${BOARDPILOT_CONFIG}"
+FILES:${PN}-config-check = "${bindir}/kestrel-config-check"
 RDEPENDS:${PN}-portwarden += "iptables"
 
 FILES:libromcell = "${libdir}/libromcell.so.*"
