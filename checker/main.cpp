@@ -57,19 +57,16 @@ Problems checkPlatforms(std::istream& in)
     for (const auto& item : platforms.items())
     {
         const json& entry = item.value();
-        std::string at = "/platforms";
+        json::json_pointer pointer("/platforms");
         if (platforms.is_array())
         {
-            at += "/" + std::to_string(i++);
+            pointer /= i++;
         }
         else if (platforms.is_object())
         {
-            at += "/";
-            for (char c : item.key())
-            {
-                at += c == '~' ? "~0" : c == '/' ? "~1" : std::string(1, c);
-            }
+            pointer /= item.key();
         }
+        std::string at = pointer.to_string();
         if (!entry.is_object())
         {
             out.push_back({at, "must be an object, not " + typeName(entry)});

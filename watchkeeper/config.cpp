@@ -34,20 +34,16 @@ std::string typeName(const json& j)
     return j.type_name();
 }
 
-/** The JSON pointer of member `name` of the value at `at`. */
+/** The JSON pointer of member `name` (or element `index`) of the value at
+ *  `at`; the library escapes "~" and "/" in member names. */
 std::string child(const std::string& at, const std::string& name)
 {
-    std::string out = at + "/";
-    for (char c : name)
-    {
-        out += c == '~' ? "~0" : c == '/' ? "~1" : std::string(1, c);
-    }
-    return out;
+    return (json::json_pointer(at) / name).to_string();
 }
 
 std::string child(const std::string& at, std::size_t index)
 {
-    return at + "/" + std::to_string(index);
+    return (json::json_pointer(at) / index).to_string();
 }
 
 /** One value a walk visits and its place in the document. */
