@@ -21,6 +21,7 @@ runs every row.  --table writes the observed table in markdown.
 import contextlib
 import os
 import re
+import signal
 import subprocess
 import sys
 import time
@@ -105,71 +106,57 @@ def daemons():
 # --- Faults: context managers, set up on entry, undone on exit. -------------
 
 @contextlib.contextmanager
+def fault(setup, undo):
+    """Runs SETUP, the block, then UNDO; SETUP's result goes to UNDO."""
+    state = setup()
+    try:
+        yield
+    finally:
+        undo(state)
+
+
 def absent(key):
-    sh(f"sb_stop_mock {key}")
-    try:
-        yield
-    finally:
-        sh(f"sb_start_mock {key} && sb_wait_mock {key}")
+    return fault(lambda: sh(f"sb_stop_mock {key}"),
+                 lambda _: sh(f"sb_start_mock {key} && sb_wait_mock {key}"))
 
 
-@contextlib.contextmanager
+def mocked(key, method, sig, *args):
+    """The mock answers differently (METHOD of its Mock interface) until reset."""
+    return fault(lambda: mock_call(key, method, sig, *args), lambda _: mock_call(key, "Reset", ""))
+
+
 def erring(key, path, iface, method, in_sig, out_sig):
-    mock_call(key, "FailMethod", "sssssss", path, iface, method, in_sig, out_sig,
-              "org.freedesktop.DBus.Error.Failed", "injected fault")
-    try:
-        yield
-    finally:
-        mock_call(key, "Reset", "")
+    return mocked(key, "FailMethod", "sssssss", path, iface, method, in_sig, out_sig,
+                  "org.freedesktop.DBus.Error.Failed", "injected fault")
 
 
-@contextlib.contextmanager
 def erring_set(key, path, prop):
-    mock_call(key, "FailSet", "ssss", path, prop, "org.freedesktop.DBus.Error.Failed",
-              "injected fault")
-    try:
-        yield
-    finally:
-        mock_call(key, "Reset", "")
+    return mocked(key, "FailSet", "ssss", path, prop, "org.freedesktop.DBus.Error.Failed",
+                  "injected fault")
 
 
-@contextlib.contextmanager
-def stopped(key):
-    pid = mock_pid(key)
-    os.kill(int(pid), 19)  # SIGSTOP
-    try:
-        yield
-    finally:
-        os.kill(int(pid), 18)  # SIGCONT
-
-
-@contextlib.contextmanager
 def wrong_type(key, path, iface, prop, sig, text):
-    mock_call(key, "UpdatePropertyText", "sssss", path, iface, prop, sig, text)
-    try:
-        yield
-    finally:
-        mock_call(key, "Reset", "")
+    return mocked(key, "UpdatePropertyText", "sssss", path, iface, prop, sig, text)
 
 
-@contextlib.contextmanager
+def stopped(key):
+    return fault(lambda: (pid := int(mock_pid(key)), os.kill(pid, signal.SIGSTOP))[0],
+                 lambda pid: os.kill(pid, signal.SIGCONT))
+
+
 def missing(path):
-    os.rename(path, path + ".away")
-    try:
-        yield
-    finally:
+    """PATH moved away; whatever took its place is dropped afterwards."""
+    def undo(_):
         if os.path.exists(path):
             os.unlink(path)
         os.rename(path + ".away", path)
+    return fault(lambda: os.rename(path, path + ".away"), undo)
 
 
-@contextlib.contextmanager
 def read_only(directory):
-    sh(f"mount --bind {directory} {directory} && mount -o remount,bind,ro {directory}")
-    try:
-        yield
-    finally:
-        sh(f"umount {directory}")
+    return fault(lambda: sh(f"mount --bind {directory} {directory}"
+                            f" && mount -o remount,bind,ro {directory}"),
+                 lambda _: sh(f"umount {directory}"))
 
 
 @contextlib.contextmanager
@@ -189,15 +176,14 @@ def full(directory):
         sh(f"umount {directory}")
 
 
-@contextlib.contextmanager
 def iptables_failing():
-    real = sh("readlink -f \"$(command -v iptables)\"").strip()
-    sh(f"printf '#!/bin/sh\\nexit 4\\n' >/tmp/iptables-fail && chmod 755 /tmp/iptables-fail"
-       f" && mount --bind /tmp/iptables-fail {real}")
-    try:
-        yield
-    finally:
-        sh(f"umount {real}")
+    """Every iptables command exits 4 (a stand-in bound over the program)."""
+    def setup():
+        real = sh("readlink -f \"$(command -v iptables)\"").strip()
+        sh(f"printf '#!/bin/sh\\nexit 4\\n' >/tmp/iptables-fail && chmod 755 /tmp/iptables-fail"
+           f" && mount --bind /tmp/iptables-fail {real}")
+        return real
+    return fault(setup, lambda real: sh(f"umount {real}"))
 
 
 def journal_gone():
@@ -205,10 +191,10 @@ def journal_gone():
 
 
 @contextlib.contextmanager
-def both(*faults):
+def both(*makes):
     with contextlib.ExitStack() as stack:
-        for fault in faults:
-            stack.enter_context(fault())
+        for make in makes:
+            stack.enter_context(make())
         yield
 
 
@@ -346,8 +332,8 @@ SET_ID = then("0x3a 0xaa 0x4b 0x53 0x54 0x32", "0x3a 0xab")
 ROWS = []
 
 
-def row(target, fault_name, fault, action, expected, core=False):
-    ROWS.append((target, fault_name, fault, action, expected, core))
+def row(target, fault_name, make, action, expected, core=False):
+    ROWS.append((target, fault_name, make, action, expected, core))
 
 
 def dbus_rows(target, request, key, path, iface, method, in_sig, out_sig, expected,
@@ -362,8 +348,8 @@ def dbus_rows(target, request, key, path, iface, method, in_sig, out_sig, expect
     }
     if wrong:
         faults["wrong type"] = lambda: wrong_type(key, *wrong)
-    for name, fault in faults.items():
-        row(target, name, fault, action, expected[name] if isinstance(expected, dict) else expected,
+    for name, make in faults.items():
+        row(target, name, make, action, expected[name] if isinstance(expected, dict) else expected,
             core=name in core_faults)
 
 
@@ -434,43 +420,43 @@ for key, obj, iface, method, option, answer in (
 EE_FAULTS = (("missing", lambda: missing(f"{EEPROM}/eeprom")),
              ("unwritable", lambda: read_only(EEPROM)),
              ("full file system", lambda: full(EEPROM)))
-for name, fault in EE_FAULTS:
-    row("0xAA Set Chassis ID / 0xAB Get", f"EEPROM {name}", fault, SET_ID,
+for name, make in EE_FAULTS:
+    row("0xAA Set Chassis ID / 0xAB Get", f"EEPROM {name}", make, SET_ID,
         {"missing": "c1 / 00 ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff"
                     " ff ff ff ff ff ff ff ff ff",
          "unwritable": "c1 / 00 4b 53 54 31 00", "full file system": "c1 / 00 4b 53 54 31 00"}[name],
         core=True)
-    row("0x0C Set Fan Initial Duty / 0x0D Get", f"EEPROM {name}", fault,
+    row("0x0C Set Fan Initial Duty / 0x0D Get", f"EEPROM {name}", make,
         then("0x3a 0x0c 0x1e 0x32 0x64", "0x3a 0x0d"),
         {"missing": "ff / ff"}.get(name, "ff / 00 14 32 64 00 00 00 00 00"))
-    row("0xA0 Set MAC Address / 0xA1 Get", f"EEPROM {name}", fault,
+    row("0xA0 Set MAC Address / 0xA1 Get", f"EEPROM {name}", make,
         then("0x3a 0xa0 0x02 0x02 0x11 0x22 0x33 0x44 0x66 0x02 0x11 0x22 0x33 0x44 0x67",
              "0x3a 0xa1 0x02"),
         {"missing": "c1 / 00 " + " ".join(["00"] * 12)}.get(
             name, "c1 / 00 02 11 22 33 44 55 02 11 22 33 44 56"))
-    row("boardpilot", f"EEPROM {name}", fault, boardpilot,
+    row("boardpilot", f"EEPROM {name}", make, boardpilot,
         "exit 0; selected " + ("VRKL" if name == "missing" else "KST1"), core=name == "missing")
 # Stores: failures are not detected (0x00) and the earlier value is kept.
-for name, fault in (("missing", lambda: missing(f"{KEYSHELF}/settings.ini")),
+for name, make in (("missing", lambda: missing(f"{KEYSHELF}/settings.ini")),
                     ("unwritable", lambda: read_only(KEYSHELF)),
                     ("full file system", lambda: full(KEYSHELF))):
-    row("0xE3 Misc Wake-on-LAN set / get", f"key/value store {name}", fault,
+    row("0xE3 Misc Wake-on-LAN set / get", f"key/value store {name}", make,
         then("0x3a 0xe3 0xb0 0x00 0x00", "0x3a 0xe3 0xb0 0x01"),
         {"missing": "00 / 00 00"}.get(name, "00 / 00 01"), core=name != "missing")
-    row("portwarden: block SSH on eth1", f"key/value store {name}", fault,
+    row("portwarden: block SSH on eth1", f"key/value store {name}", make,
         lambda: portwarden_block("eth1", "0x02"),
         "00; rule added; stored " + ("0" if name == "missing" else "1"), core=name == "full file system")
-for name, fault in (("missing", lambda: missing(f"{REVSTORE}/records.bin")),
+for name, make in (("missing", lambda: missing(f"{REVSTORE}/records.bin")),
                     ("unwritable", lambda: read_only(REVSTORE)),
                     ("full file system", lambda: full(REVSTORE))):
-    row("0x86 Set Firmware Version (record 2) / 0x87 Get", f"version records {name}", fault,
+    row("0x86 Set Firmware Version (record 2) / 0x87 Get", f"version records {name}", make,
         then("0x3a 0x86 0x02 0x02 0x00 0x00 0x00 0x01", "0x3a 0x87 0x02"),
         "00 00 / 00 " + ("02 00 00 00 01" if name == "missing" else "01 00 00 00 09")
         + " 00" * 11, core=name == "unwritable")
-for name, fault in (("missing", lambda: missing(f"{SIDEBAND}/port")),
+for name, make in (("missing", lambda: missing(f"{SIDEBAND}/port")),
                     ("unwritable", lambda: read_only(SIDEBAND)),
                     ("full file system", lambda: full(SIDEBAND))):
-    row("0x20 Set NC-SI Select / 0x21 Get", f"sideband port {name}", fault,
+    row("0x20 Set NC-SI Select / 0x21 Get", f"sideband port {name}", make,
         then("0x3a 0x20 0x00", "0x3a 0x21"),
         "00 / 00 00" if name == "missing" else "ff / 00 01", core=name == "full file system")
 row("portwarden: block SSH on eth1", "iptables failing", iptables_failing,
@@ -509,24 +495,22 @@ row("portwarden: eth2 announced", "InterfaceName wrong type",
                        "InterfaceName", "u", "7"),
     lambda: portwarden_announce("eth2"),
     "'Failed to handle new EthernetInterface' x1, then 00; rule added; stored 0")
-for name, fault in (("journal socket gone", journal_gone),):
+for name, make in (("journal socket gone", journal_gone),):
     row("0x67 Get Boot Complete, LED manager absent", name,
         lambda: both(journal_gone, lambda: absent("led")), then("0x3a 0x67"), "ff", core=True)
-    row("watchkeeper: Fan1 Functional, wrong type in signal", name, fault,
+    row("watchkeeper: Fan1 Functional, wrong type in signal", name, make,
         watchkeeper_wrong_signal,
         "LED true; 'Malformed PropertiesChanged signal' x0")
-    row("boardpilot", name, fault, boardpilot, "exit 0; selected KST1", core=True)
+    row("boardpilot", name, make, boardpilot, "exit 0; selected KST1", core=True)
 
 
-@contextlib.contextmanager
 def status_file(name, status):
+    """The recording stand-in NAME exits with STATUS."""
     path = os.path.join(os.environ["SB_RUN"], "stand-in-status", name)
-    with open(path, "w") as f:
-        f.write(f"{status}\n")
-    try:
-        yield
-    finally:
-        os.unlink(path)
+    def setup():
+        with open(path, "w") as f:
+            f.write(f"{status}\n")
+    return fault(setup, lambda _: os.unlink(path))
 
 
 def in_sandbox():
@@ -568,14 +552,14 @@ def main(args):
     lines = ["| Command / daemon | Fault | Expected | Observed | Next request | Daemons |",
              "|---|---|---|---|---|---|"]
     problems = 0
-    for target, fault_name, fault, action, expected, core in ROWS:
+    for target, fault_name, make, action, expected, core in ROWS:
         if not (core or every):
             continue
         if target.startswith("watchkeeper"):
             mock_call("led", "Reset", "")  # every LED group off
         begin = time.monotonic()
         try:
-            with fault():
+            with make():
                 got = action()
         except Exception as e:  # a fault that could not be set up or undone
             got = f"test error: {e}"
