@@ -248,16 +248,23 @@ def journal_count(text):
         return f.read().count(text)
 
 
-def watchkeeper_fan_fault():
-    """Fails Fan1 and reports watchkeeper's LED write and journal entries."""
+def watchkeeper_fan_fault(journal=True):
+    """Fails Fan1 and reports watchkeeper's LED write and journal entries;
+    without a JOURNAL, done once the LED manager has seen the write."""
     failed = "Failed to set LED state"
     before = journal_count(failed)
+    if not journal:
+        mock_call("led", "ClearAllCalls", "")
+    led, _ = MOCKS["led"]
+    written = lambda: "fan_fault" in sh(f"busctl call {led} {LED} org.freedesktop.DBus.Mock"
+                                        " GetAllCallsText")
     fan1 = ("busctl set-property xyz.openbmc_project.FanSensor"
             " /xyz/openbmc_project/sensors/fan_tach/Fan1"
             " xyz.openbmc_project.State.Decorator.OperationalStatus Functional b ")
     sh(fan1 + "false")
     logged = lambda: journal_count(failed) - before
-    wait_until(lambda: logged() or led_asserted("fan_fault") == "true")
+    wait_until(lambda: logged() or led_asserted("fan_fault") == "true"
+               or not journal and written())
     result = f"LED {led_asserted('fan_fault')}; '{failed}' x{logged()}"
     sh(fan1 + "true")
     return result
@@ -498,9 +505,9 @@ row("portwarden: eth2 announced", "InterfaceName wrong type",
 for name, make in (("journal socket gone", journal_gone),):
     row("0x67 Get Boot Complete, LED manager absent", name,
         lambda: both(journal_gone, lambda: absent("led")), then("0x3a 0x67"), "ff", core=True)
-    row("watchkeeper: Fan1 Functional, wrong type in signal", name, make,
-        watchkeeper_wrong_signal,
-        "LED true; 'Malformed PropertiesChanged signal' x0")
+    row("watchkeeper: Fan1 fails, LED write error reply", name,
+        lambda: both(journal_gone, lambda: erring_set("led", f"{LED}/fan_fault", "Asserted")),
+        lambda: watchkeeper_fan_fault(journal=False), "LED false; 'Failed to set LED state' x0")
     row("boardpilot", name, make, boardpilot, "exit 0; selected KST1", core=True)
 
 
