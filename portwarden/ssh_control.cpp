@@ -58,6 +58,13 @@ std::optional<FilterFailure> enforceSshRule(std::string_view name, bool allowed,
         return FilterFailure{command, result.status, result.output};
     };
 
+    // The name goes into a shell command line: only the interfaces of the
+    // table, whose names are known to be plain words, ever get that far.
+    if (!sshDefaults.contains(name))
+    {
+        return FilterFailure{"", -1, "not an interface of the SSH table"};
+    }
+
     if (!allowed)
     {
         std::string check = filterCommand(RuleOp::check, name);

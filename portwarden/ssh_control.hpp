@@ -74,7 +74,8 @@ struct FilterFailure
  *  is blocked and none when it is allowed, judged from the filter itself:
  *  blocking checks first and appends only when the rule is missing;
  *  allowing deletes until no rule is left.  Answers the first command that
- *  failed (the filter may then be left as it was part way). */
+ *  failed (the filter may then be left as it was part way).  A name that is
+ *  not a key of sshDefaults runs nothing and fails. */
 std::optional<FilterFailure> enforceSshRule(std::string_view name, bool allowed,
                                             const RunCommand& run);
 

@@ -80,6 +80,18 @@ TEST(SshRuleTest, FailuresNameTheCommandAndStatus)
     }
 }
 
+// Only the table's names reach the shell; anything else runs nothing.
+TEST(SshRuleTest, UnknownNamesRunNothing)
+{
+    for (const char* name : {"eth3", "eth0; reboot", "eth0 -j ACCEPT", ""})
+    {
+        FakeFilter filter;
+        EXPECT_TRUE(enforceSshRule(name, false, filter.runner())) << name;
+        EXPECT_TRUE(enforceSshRule(name, true, filter.runner())) << name;
+        EXPECT_EQ(filter.commands, 0) << name;
+    }
+}
+
 TEST(SignalTest, SshValuesAndEthernetInterfacesAreRead)
 {
     EXPECT_THAT(sshValues({{"NTPServers", true},
