@@ -9,7 +9,7 @@
  * it emulated too, as binfmt_misc would do, but without registering
  * anything on the machine.  Built statically: the host's loader never reads
  * the target's LD_PRELOAD or LD_LIBRARY_PATH, which this program hands to
- * the emulated program's loader alone (qemu's -U and -E).  qemu runs under
+ * the emulated program's loader alone (qemu's -E).  qemu runs under
  * a link named after the program, so the process's name (/proc/PID/comm,
  * the journal's _COMM) is the program's own. */
 #include <errno.h>
@@ -32,6 +32,8 @@ int main(int argc, char** argv)
      * qemu-arm, and the target's root for qemu's -L. */
     const char* bin = EMULATION_BIN;
     const char* prefix = EMULATION_PREFIX;
+    /* EMULATION_LIBS (may be empty): put last on the emulated programs'
+     * LD_LIBRARY_PATH. */
     char* name = strdup(script);
     char qemu[4096];
     snprintf(qemu, sizeof qemu, "%s/%s", bin, basename(name));
@@ -48,6 +50,14 @@ int main(int argc, char** argv)
     for (int i = 0; i < 2; ++i)
     {
         const char* value = getenv(vars[i]);
+        char joined[8192];
+        if (i == 1 && EMULATION_LIBS[0] != '\0')
+        {
+            /* Libraries of the target's tools, unpacked beside the build. */
+            snprintf(joined, sizeof joined, "%s%s%s", value ? value : "",
+                     value ? ":" : "", EMULATION_LIBS);
+            value = joined;
+        }
         if (value != NULL)
         {
             size_t size = strlen(vars[i]) + strlen(value) + 2;
