@@ -57,12 +57,6 @@ TEST_F(FanTest, SmartFanAndInitDutyReachTheUnitThePwmsAndTheEeprom)
               "51|127|0\n|255\n");
     EXPECT_EQ(ask(0x02, {0x01, 0x02}), (Bytes{0x00, 20, 49, 0, 0, 0, 0, 0, 0}));
 
-    // The controller's unit refusing to stop.
-    mockbus::failMethod(mockbus::systemd, unit, "org.freedesktop.systemd1.Unit",
-                        "Stop", "s", "o", "org.freedesktop.systemd1.NoSuchUnit",
-                        "gone");
-    EXPECT_THAT(ask(0x01, {0x50}), ElementsAre(0xFF));
-
     // The initial duties: exactly the given bytes, and the table read back.
     writeEeprom(tableOffset,
                 Bytes{0x14, 0x14, 0x14, 0x30, 0x13, 0xFF, 0x64, 0x65});

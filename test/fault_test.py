@@ -1,22 +1,17 @@
 #!/usr/bin/python3
-"""Faults injected on the simulated board, one table row each.
-
-A row is (target, fault, expected): the target is an IPMI request (its
-answer as "CC DATA...": "00 01", "ff") or a daemon action checked by a
-function; the fault is set up before and undone after it.  Faults: a peer
-mock absent, answering with an error, stopped (SIGSTOP, so the call times
-out after the bus timeout, SYSTEMD_BUS_TIMEOUT), answering with the wrong
-type; a state file missing, unwritable (read-only bind mount) or on a full
-file system (a tiny tmpfs); iptables failing; the journal socket gone.
-After every row the host must answer the next request and ipmid,
-watchkeeper and portwarden must still run.  A request unanswered within
-the bus timeout and a margin is a hang; a write on a full file system
-must leave no temporary file behind.
+"""Faults injected on the simulated board, one table row each: an IPMI
+request's answer ("CC DATA...") or a daemon's behaviour under a peer mock
+absent, answering an error, stopped (the call times out after
+SYSTEMD_BUS_TIMEOUT) or a wrong type; a state file missing, read-only or on
+a full tmpfs (no temporary left behind); iptables failing; the journal
+socket gone.  After every row the host answers the next request and ipmid,
+watchkeeper and portwarden still run; no answer within the bus timeout and
+a margin is a hang.
 
     fault_test.py [--all] [--table FILE]    (inside sim/board-inside only)
 
-Without --all (or FAULT_ALL=1) one row per distinct call path runs; --all
-runs every row.  --table writes the observed table in markdown.
+Without --all (or FAULT_ALL=1) one row per distinct call path runs;
+--table writes the observed table in markdown.
 """
 import contextlib
 import os
@@ -224,11 +219,8 @@ def wait_until(predicate):
 def portwarden_block(name, number):
     """Blocks SSH on NAME through the host and reports rule and store once
     portwarden has acted: stored the new value or said it could not."""
-    log = os.path.join(os.environ["SB_RUN"], "portwarden.log")
-
     def not_stored():
-        with open(log) as f:
-            return f.read().count(f"SSH control of {name} not stored")
+        return count(f"SSH control of {name} not stored", "portwarden.log")
 
     def wait_for(value, before):
         wait_until(lambda: stored_ssh(name) == value or not_stored() > before)
@@ -243,8 +235,9 @@ def portwarden_block(name, number):
     return result
 
 
-def journal_count(text):
-    with open(os.path.join(os.environ["SB_RUN"], "journal.jsonl")) as f:
+def count(text, log="journal.jsonl"):
+    """How often TEXT is in the sandbox's LOG so far."""
+    with open(os.path.join(os.environ["SB_RUN"], log)) as f:
         return f.read().count(text)
 
 
@@ -252,7 +245,7 @@ def watchkeeper_fan_fault(journal=True):
     """Fails Fan1 and reports watchkeeper's LED write and journal entries;
     without a JOURNAL, done once the LED manager has seen the write."""
     failed = "Failed to set LED state"
-    before = journal_count(failed)
+    before = count(failed)
     if not journal:
         mock_call("led", "ClearAllCalls", "")
     led, _ = MOCKS["led"]
@@ -262,7 +255,7 @@ def watchkeeper_fan_fault(journal=True):
             " /xyz/openbmc_project/sensors/fan_tach/Fan1"
             " xyz.openbmc_project.State.Decorator.OperationalStatus Functional b ")
     sh(fan1 + "false")
-    logged = lambda: journal_count(failed) - before
+    logged = lambda: count(failed) - before
     wait_until(lambda: logged() or led_asserted("fan_fault") == "true"
                or not journal and written())
     result = f"LED {led_asserted('fan_fault')}; '{failed}' x{logged()}"
@@ -282,35 +275,34 @@ def watchkeeper_wrong_signal():
     """Functional of Fan1 changed to a string: read as false, so Fan1 counts
     as failed and its LED group is asserted."""
     malformed = "Malformed PropertiesChanged signal"
-    before = journal_count(malformed)
+    before = count(malformed)
     mock_call("fan_sensor", "EmitPropertiesChangedText", "sssss",
               "/xyz/openbmc_project/sensors/fan_tach/Fan1",
               "xyz.openbmc_project.State.Decorator.OperationalStatus", "Functional", "s", "true")
     wait_until(lambda: led_asserted("fan_fault") == "true")
-    return f"LED {led_asserted('fan_fault')}; '{malformed}' x{journal_count(malformed) - before}"
+    return f"LED {led_asserted('fan_fault')}; '{malformed}' x{count(malformed) - before}"
 
 
 def portwarden_wrong_signal():
     """SSH of eth1 changed to a string, then a real block of eth1."""
-    log = os.path.join(os.environ["SB_RUN"], "portwarden.log")
     failed = "Failed to handle SSH change of eth1"
-    before = open(log).read().count(failed)
+    before = count(failed, "portwarden.log")
     mock_call("network", "EmitPropertiesChangedText", "sssss", f"{ETH}/eth1",
               "xyz.openbmc_project.Network.EthernetInterface", "SSH", "s", "false")
     after = portwarden_block("eth1", "0x02")
-    return f"'Failed to handle SSH change' x{open(log).read().count(failed) - before}, then {after}"
+    return (f"'Failed to handle SSH change' x{count(failed, 'portwarden.log') - before},"
+            f" then {after}")
 
 
 def portwarden_announce(name):
     """The network service announces NAME again; reports what portwarden
     made of it, then that SSH control of eth1 still works."""
-    log = os.path.join(os.environ["SB_RUN"], "portwarden.log")
     failed = "Failed to handle new EthernetInterface: "
-    count = lambda: open(log).read().count(failed)
-    before = count()
+    before = count(failed, "portwarden.log")
     mock_call("network", "AnnounceInterfaces", "as", "1", name)
-    wait_until(lambda: count() > before)
-    return f"'{failed.strip(': ')}' x{count() - before}, then {portwarden_block('eth1', '0x02')}"
+    wait_until(lambda: count(failed, "portwarden.log") > before)
+    return (f"'{failed.strip(': ')}' x{count(failed, 'portwarden.log') - before},"
+            f" then {portwarden_block('eth1', '0x02')}")
 
 
 def boardpilot():
@@ -422,12 +414,18 @@ for key, obj, iface, method, option, answer in (
               method, "", "", answer,
               core_faults=("no reply (stopped)",) if key == "software" else ())
 
+
+
+def file_faults(path):
+    """The three faults of the file PATH and its directory."""
+    directory = os.path.dirname(path)
+    return (("missing", lambda: missing(path)), ("unwritable", lambda: read_only(directory)),
+            ("full file system", lambda: full(directory)))
+
+
 # Files: a failed EEPROM write answers 0xC1 (chassis ID, MAC) or 0xFF (fan
 # initial duty); reads are not checked; the earlier record stays.
-EE_FAULTS = (("missing", lambda: missing(f"{EEPROM}/eeprom")),
-             ("unwritable", lambda: read_only(EEPROM)),
-             ("full file system", lambda: full(EEPROM)))
-for name, make in EE_FAULTS:
+for name, make in file_faults(f"{EEPROM}/eeprom"):
     row("0xAA Set Chassis ID / 0xAB Get", f"EEPROM {name}", make, SET_ID,
         {"missing": "c1 / 00 ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff"
                     " ff ff ff ff ff ff ff ff ff",
@@ -444,25 +442,19 @@ for name, make in EE_FAULTS:
     row("boardpilot", f"EEPROM {name}", make, boardpilot,
         "exit 0; selected " + ("VRKL" if name == "missing" else "KST1"), core=name == "missing")
 # Stores: failures are not detected (0x00) and the earlier value is kept.
-for name, make in (("missing", lambda: missing(f"{KEYSHELF}/settings.ini")),
-                    ("unwritable", lambda: read_only(KEYSHELF)),
-                    ("full file system", lambda: full(KEYSHELF))):
+for name, make in file_faults(f"{KEYSHELF}/settings.ini"):
     row("0xE3 Misc Wake-on-LAN set / get", f"key/value store {name}", make,
         then("0x3a 0xe3 0xb0 0x00 0x00", "0x3a 0xe3 0xb0 0x01"),
         {"missing": "00 / 00 00"}.get(name, "00 / 00 01"), core=name != "missing")
     row("portwarden: block SSH on eth1", f"key/value store {name}", make,
         lambda: portwarden_block("eth1", "0x02"),
         "00; rule added; stored " + ("0" if name == "missing" else "1"), core=name == "full file system")
-for name, make in (("missing", lambda: missing(f"{REVSTORE}/records.bin")),
-                    ("unwritable", lambda: read_only(REVSTORE)),
-                    ("full file system", lambda: full(REVSTORE))):
+for name, make in file_faults(f"{REVSTORE}/records.bin"):
     row("0x86 Set Firmware Version (record 2) / 0x87 Get", f"version records {name}", make,
         then("0x3a 0x86 0x02 0x02 0x00 0x00 0x00 0x01", "0x3a 0x87 0x02"),
         "00 00 / 00 " + ("02 00 00 00 01" if name == "missing" else "01 00 00 00 09")
         + " 00" * 11, core=name == "unwritable")
-for name, make in (("missing", lambda: missing(f"{SIDEBAND}/port")),
-                    ("unwritable", lambda: read_only(SIDEBAND)),
-                    ("full file system", lambda: full(SIDEBAND))):
+for name, make in file_faults(f"{SIDEBAND}/port"):
     row("0x20 Set NC-SI Select / 0x21 Get", f"sideband port {name}", make,
         then("0x3a 0x20 0x00", "0x3a 0x21"),
         "00 / 00 00" if name == "missing" else "ff / 00 01", core=name == "full file system")
@@ -502,13 +494,13 @@ row("portwarden: eth2 announced", "InterfaceName wrong type",
                        "InterfaceName", "u", "7"),
     lambda: portwarden_announce("eth2"),
     "'Failed to handle new EthernetInterface' x1, then 00; rule added; stored 0")
-for name, make in (("journal socket gone", journal_gone),):
-    row("0x67 Get Boot Complete, LED manager absent", name,
-        lambda: both(journal_gone, lambda: absent("led")), then("0x3a 0x67"), "ff", core=True)
-    row("watchkeeper: Fan1 fails, LED write error reply", name,
-        lambda: both(journal_gone, lambda: erring_set("led", f"{LED}/fan_fault", "Asserted")),
-        lambda: watchkeeper_fan_fault(journal=False), "LED false; 'Failed to set LED state' x0")
-    row("boardpilot", name, make, boardpilot, "exit 0; selected KST1", core=True)
+GONE = "journal socket gone"
+row("0x67 Get Boot Complete, LED manager absent", GONE,
+    lambda: both(journal_gone, lambda: absent("led")), then("0x3a 0x67"), "ff", core=True)
+row("watchkeeper: Fan1 fails, LED write error reply", GONE,
+    lambda: both(journal_gone, lambda: erring_set("led", f"{LED}/fan_fault", "Asserted")),
+    lambda: watchkeeper_fan_fault(journal=False), "LED false; 'Failed to set LED state' x0")
+row("boardpilot", GONE, journal_gone, boardpilot, "exit 0; selected KST1", core=True)
 
 
 def status_file(name, status):

@@ -72,12 +72,6 @@ TEST_F(SshRestoreTest, SshAndRestoreDefaultReachTheirServicesAndShutdown)
     EXPECT_THAT(ask(0x22, {0x01}), ElementsAre(0xC7));
     EXPECT_THAT(ask(0x23, {0x01, 0x00}), ElementsAre(0xC7));
 
-    // eth2's value is no boolean: a failed read, like an absent service.
-    mockbus::updateProperty(mockbus::network,
-                            "/xyz/openbmc_project/network/eth2", ethInterface,
-                            "SSH", "s", "yes");
-    EXPECT_THAT(ask(0x23, {0x03}), ElementsAre(0xCC));
-
     // Restore default makes its calls and shuts down after the reply.
     const std::size_t before = shutdownCount();
     EXPECT_THAT(ask(0x66, {}), ElementsAre(0x00));
