@@ -148,7 +148,6 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, std::size_t size)
 {
-    Target& t = target();
     kestrel::fuzz::Input in(bytes, size);
     uint8_t selector = in.byte();
 #ifdef MISC_ONLY
@@ -170,6 +169,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, std::size_t size)
         return 0;
     }
     // The registered commands first, then the unregistered handlers.
+    const Target& t = target();
     std::size_t pick = selector % (t.commands.size() + t.unregistered.size());
     unsigned key = pick < t.commands.size()
                        ? t.commands[pick]
