@@ -16,6 +16,8 @@ import re
 import subprocess
 import sys
 
+from sandbox_guard import require_sandbox
+
 
 def examples(text):
     """The (line number, command, expected output) of each example."""
@@ -51,19 +53,8 @@ def examples(text):
     return [(n, c, "".join(l + "\n" for l in lines)) for n, c, lines in found], problems
 
 
-def in_sandbox():
-    try:
-        with open("/run/kestrel-sandbox/token") as f:
-            token = f.read().strip()
-    except OSError:
-        return False
-    return bool(token) and token == os.environ.get("KESTREL_SANDBOX_TOKEN")
-
-
 def main(path):
-    if not in_sandbox():
-        print("commands_doc_test: runs only inside the board sandbox", file=sys.stderr)
-        return 2
+    require_sandbox("commands_doc_test")
     with open(path) as f:
         cases, problems = examples(f.read())
     for number, command, expected in cases:

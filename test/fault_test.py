@@ -19,6 +19,8 @@ import re
 import signal
 import subprocess
 import sys
+
+from sandbox_guard import require_sandbox
 import time
 
 BUS_TIMEOUT = float(os.environ.get("SYSTEMD_BUS_TIMEOUT", "25").rstrip("s"))
@@ -512,19 +514,8 @@ def status_file(name, status):
     return fault(setup, lambda _: os.unlink(path))
 
 
-def in_sandbox():
-    try:
-        with open("/run/kestrel-sandbox/token") as f:
-            token = f.read().strip()
-    except OSError:
-        return False
-    return bool(token) and token == os.environ.get("KESTREL_SANDBOX_TOKEN")
-
-
 def main(args):
-    if not in_sandbox():
-        print("fault_test: runs only inside the board sandbox", file=sys.stderr)
-        return 2
+    require_sandbox("fault_test")
     every = "--all" in args or os.environ.get("FAULT_ALL") == "1"
     table = args[args.index("--table") + 1] if "--table" in args else None
     # The earlier settings every row must keep: chassis ID KST1, MAC slots,

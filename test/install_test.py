@@ -14,12 +14,9 @@ import sys
 import tempfile
 from pathlib import Path
 
-try:
-    token = Path("/run/kestrel-sandbox/token").read_text().strip()
-except OSError:
-    token = None
-if not token or token != os.environ.get("KESTREL_SANDBOX_TOKEN"):
-    sys.exit("install_test: runs only inside the board sandbox (sim/sandbox)")
+from sandbox_guard import require_sandbox
+
+require_sandbox("install_test")
 
 build, source = map(Path, sys.argv[1:3])
 failures = []
