@@ -24,7 +24,9 @@ sb_is_below() {
 sb_bind_fd() {
     local fd=$1 target=$2
     mkdir -p "$target" || return 1
-    mount --no-canonicalize --bind "/proc/self/fd/$fd" "$target"
+    # Recursive: what is mounted below the host path stays in view (a test
+    # wrapper's own bind mounts over files of the build, say).
+    mount --no-canonicalize --rbind "/proc/self/fd/$fd" "$target"
 }
 
 # sb_start_ready NAME PIDVAR CMD...: start a helper that writes one line to
