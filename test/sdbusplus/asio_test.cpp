@@ -202,4 +202,25 @@ TEST_F(ObjectServerTest, ExceptionsBecomeErrorReplies)
     EXPECT_TRUE(fine->msg.unpack<bool>());
 }
 
+TEST_F(ObjectServerTest, CallersAreCheckedOnceAndForgottenWhenTheyLeave)
+{
+    served->register_method("Fine", [](yield_context) { return true; });
+    served->initialize();
+    auto other = std::make_shared<sdbusplus::asio::connection>(
+        io, sdbusplus::bus::new_system());
+    bool otherDone = false;
+    other->async_method_call(
+        [&otherDone](error_code ec, bool) { otherDone = !ec; },
+        conn->get_unique_name(), servedPath, servedInterface, "Fine");
+    auto first = send("Fine");
+    auto second = send("Fine");
+    ASSERT_TRUE(
+        runUntil([&] { return otherDone && first->done && second->done; }));
+    EXPECT_FALSE(first->ec || second->ec);
+    EXPECT_EQ(served->known_callers(), 2U) << "two callers, each once";
+    other.reset();
+    EXPECT_TRUE(runUntil([&] { return served->known_callers() == 1; }))
+        << "the caller that left is forgotten";
+}
+
 } // namespace

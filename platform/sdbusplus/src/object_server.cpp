@@ -1,5 +1,8 @@
+#include <linux/capability.h>
+
 #include <algorithm>
 #include <cerrno>
+#include <new>
 #include <sdbusplus/asio/object_server.hpp>
 
 namespace sdbusplus::asio
@@ -71,6 +74,7 @@ dbus_interface::~dbus_interface()
     {
         return;
     }
+    sd_bus_slot_unref(left_slot_);
     char* names[] = {name_.data(), nullptr};
     sd_bus_emit_interfaces_removed_strv(conn_->get(), path_.c_str(), names);
     sd_bus_slot_unref(slot_);
@@ -115,8 +119,11 @@ bool dbus_interface::initialize()
     vtable_.push_back(SD_BUS_VTABLE_START(0));
     for (const auto& m : methods_)
     {
+        // sd-bus would ask the bus daemon who the caller is on every call;
+        // on_method makes the same check once per caller instead.
         vtable_.push_back(SD_BUS_METHOD(m->name.c_str(), m->signature.c_str(),
-                                        m->result.c_str(), &on_method, 0));
+                                        m->result.c_str(), &on_method,
+                                        SD_BUS_VTABLE_UNPRIVILEGED));
     }
     vtable_.push_back(SD_BUS_VTABLE_END);
 
@@ -148,8 +155,70 @@ int dbus_interface::on_method(sd_bus_message* m, void* userdata,
         return sd_bus_error_set(error, SD_BUS_ERROR_UNKNOWN_METHOD,
                                 "Unknown method");
     }
+    int r = self->check_caller(m);
+    if (r < 0)
+    {
+        return r;
+    }
+    if (r == 0)
+    {
+        return sd_bus_error_setf(error, SD_BUS_ERROR_ACCESS_DENIED,
+                                 "Access to %s.%s() not permitted.",
+                                 self->name_.c_str(), call.get_member());
+    }
     entry->call(call);
     return 1;
+}
+
+int dbus_interface::check_caller(sd_bus_message* m) noexcept
+{
+    // What sd-bus checks for a method without SD_BUS_VTABLE_UNPRIVILEGED.
+    if (sd_bus_is_trusted(conn_->get()) > 0)
+    {
+        return 1;
+    }
+    const char* sender = sd_bus_message_get_sender(m);
+    try
+    {
+        if (sender != nullptr && known_callers_.contains(sender))
+        {
+            return 1;
+        }
+        int r = sd_bus_query_sender_privilege(m, CAP_SYS_ADMIN);
+        if (r <= 0 || sender == nullptr || sender[0] != ':')
+        {
+            return r;
+        }
+        // Remember the caller only while leaving callers can be forgotten.
+        if (left_slot_ == nullptr &&
+            sd_bus_match_signal_async(
+                conn_->get(), &left_slot_, "org.freedesktop.DBus",
+                "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                "NameOwnerChanged", &on_name_owner_changed, nullptr, this) < 0)
+        {
+            left_slot_ = nullptr;
+            return r;
+        }
+        known_callers_.insert(sender);
+        return r;
+    }
+    catch (const std::bad_alloc&)
+    {
+        return -ENOMEM;
+    }
+}
+
+int dbus_interface::on_name_owner_changed(sd_bus_message* m, void* userdata,
+                                          sd_bus_error*) noexcept
+{
+    const char* name = nullptr;
+    const char* from = nullptr;
+    const char* to = nullptr;
+    if (sd_bus_message_read(m, "sss", &name, &from, &to) >= 0 && to[0] == '\0')
+    {
+        static_cast<dbus_interface*>(userdata)->known_callers_.erase(name);
+    }
+    return 0;
 }
 
 object_server::object_server(const std::shared_ptr<connection>& conn,

@@ -20,6 +20,7 @@
 #include <string>
 #include <tuple>
 #include <type_traits>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -191,8 +192,17 @@ class dbus_interface
     }
 
     /** Puts the interface on the bus with everything registered so far and
-     *  announces it (InterfacesAdded).  Only once. */
+     *  announces it (InterfacesAdded).  Only once.  Its methods are
+     *  privileged: a caller with neither this process's user nor
+     *  CAP_SYS_ADMIN gets AccessDenied. */
     bool initialize();
+
+    /** How many callers (unique names) are known to be allowed; a caller
+     *  is forgotten when it leaves the bus. */
+    std::size_t known_callers() const noexcept
+    {
+        return known_callers_.size();
+    }
 
   private:
     struct method_entry;
@@ -204,6 +214,12 @@ class dbus_interface
     std::vector<std::shared_ptr<method_entry>> methods_;
     std::vector<sd_bus_vtable> vtable_;
     sd_bus_slot* slot_ = nullptr;
+    // Callers found allowed, by unique name: the bus never gives a unique
+    // name to a second connection, and the user it reports for one is
+    // fixed, so each caller costs the bus daemon one question, not one per
+    // call.  left_slot_ watches for them leaving.
+    std::unordered_set<std::string> known_callers_;
+    sd_bus_slot* left_slot_ = nullptr;
 
     bool add_method(const std::string& name, std::string signature,
                     std::string result, std::function<void(message_t&)> call);
@@ -211,6 +227,10 @@ class dbus_interface
 
     static int on_method(sd_bus_message* m, void* userdata,
                          sd_bus_error* error) noexcept;
+    // > 0 when the caller of `m` may call, 0 when not, < 0 on failure.
+    int check_caller(sd_bus_message* m) noexcept;
+    static int on_name_owner_changed(sd_bus_message* m, void* userdata,
+                                     sd_bus_error* error) noexcept;
 };
 
 class object_server
