@@ -46,6 +46,7 @@
 #include <ctime>
 #include <fstream>
 #include <iostream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -668,43 +669,20 @@ int main(int argc, char** argv)
         return 2;
     }
     std::string mode = argv[1];
-    argc -= 2;
-    argv += 2;
-    if (mode == "serve")
+    using Mode = int (*)(int, char**);
+    static const std::map<std::string, Mode> modes = {
+        {"serve", serve},
+        {"rtt", rtt},
+        {"get", get},
+        {"system", systemTrue},
+        {"listen", listen},
+        {"emit", emit},
+        {"sets", sets},
+        {"start", start},
+        {"idle", [](int, char**) { return idle(); }}};
+    if (auto it = modes.find(mode); it != modes.end())
     {
-        return serve(argc, argv);
-    }
-    if (mode == "rtt")
-    {
-        return rtt(argc, argv);
-    }
-    if (mode == "get")
-    {
-        return get(argc, argv);
-    }
-    if (mode == "system")
-    {
-        return systemTrue(argc, argv);
-    }
-    if (mode == "listen")
-    {
-        return listen(argc, argv);
-    }
-    if (mode == "emit")
-    {
-        return emit(argc, argv);
-    }
-    if (mode == "sets")
-    {
-        return sets(argc, argv);
-    }
-    if (mode == "start")
-    {
-        return start(argc, argv);
-    }
-    if (mode == "idle")
-    {
-        return idle();
+        return it->second(argc - 2, argv + 2);
     }
     std::fprintf(stderr, "kbench: unknown mode %s\n", mode.c_str());
     return 2;
