@@ -5,7 +5,8 @@
 // mixture.  Then two writers share the key/value store, as ipmid and
 // portwarden do, one of them killed part way: no acknowledged key is lost.
 //
-//   crash_safety [KILLS_PER_FILE [SEED]]   (also CRASH_KILLS, CRASH_SEED)
+//   crash_safety [KILLS_PER_FILE [RANDOM_START]]   (also CRASH_KILLS,
+//   CRASH_RANDOM)
 //
 // The fixed paths are the board's, so this runs only inside the sandbox.
 #include "provider.hpp"
@@ -313,10 +314,10 @@ int main(int argc, char** argv)
 {
     kestrel::test::requireSandbox();
     int kills = argOrEnv(argc, argv, 1, "CRASH_KILLS", 40);
-    unsigned seed = static_cast<unsigned>(argOrEnv(
-        argc, argv, 2, "CRASH_SEED", std::random_device{}() & 0x7fffffff));
-    std::printf("seed %u, %d kills per file\n", seed, kills);
-    std::mt19937 rng(seed);
+    unsigned start = static_cast<unsigned>(argOrEnv(
+        argc, argv, 2, "CRASH_RANDOM", std::random_device{}() & 0x7fffffff));
+    std::printf("random start %u, %d kills per file\n", start, kills);
+    std::mt19937 rng(start);
 
     Counts total;
     for (const Target& t : targets())

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Writes each fuzz target's seed inputs into DIR/<target>/: requests and
+"""Writes each fuzz target's starting inputs into DIR/<target>/: requests and
 files of the kinds the tests use, and the sample configurations."""
 import pathlib
 import struct
@@ -25,7 +25,7 @@ def dbus(*fields):
 
 monitor = (top / "sim/config/property-monitor.json").read_bytes()
 platform = (top / "sim/config/platform-control.json").read_bytes()
-seeds = {
+starting = {
     "ipmi": [
         raw(0x3A, 0xAA, *b"KST1"), raw(0x3A, 0xAB), raw(0x3A, 0xAA),
         raw(0x3A, 0xAA, 0xFF), raw(0x3A, 0xAA, *b"A" * 33),
@@ -70,8 +70,8 @@ seeds = {
                  bytes([28] + [0] * 12)],
     "sidebandcfg": [b"\x01" + b"1\n", b"\x00" + b"255", b"\x02" + b" 7 \n"],
 }
-for target, inputs in seeds.items():
+for target, inputs in starting.items():
     d = out / target
     d.mkdir(parents=True, exist_ok=True)
     for i, data in enumerate(inputs):
-        (d / f"seed-{i:02d}").write_bytes(data)
+        (d / f"start-{i:02d}").write_bytes(data)
