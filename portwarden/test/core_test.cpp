@@ -11,9 +11,6 @@
 using namespace portwarden;
 using testing::ElementsAre;
 
-namespace
-{
-
 const std::string rule = " INPUT -i eth0 -p tcp --dport 22 -j REJECT";
 
 /** iptables: reject rules per interface, and forced exit statuses. */
@@ -38,8 +35,6 @@ struct FakeFilter
     }
 };
 
-} // namespace
-
 // The rule count follows the setting, judged from the filter itself, and the
 // other interface's rule is never touched.
 TEST(SshRuleTest, RuleCountFollowsTheSetting)
@@ -60,7 +55,7 @@ TEST(SshRuleTest, RuleCountFollowsTheSetting)
     }
 }
 
-TEST(SshRuleTest, FailuresNameTheCommandAndStatus)
+TEST(SshRuleTest, FailuresNameTheCommandAndUnknownNamesRunNothing)
 {
     for (const auto& [allowed, op, status, commands] :
          std::initializer_list<std::tuple<bool, char, int, int>>{
@@ -78,11 +73,7 @@ TEST(SshRuleTest, FailuresNameTheCommandAndStatus)
         EXPECT_FALSE(failure->output.empty());
         EXPECT_EQ(filter.commands, commands) << op << status;
     }
-}
-
-// Only the table's names reach the shell; anything else runs nothing.
-TEST(SshRuleTest, UnknownNamesRunNothing)
-{
+    // Only the table's names reach the shell; anything else runs nothing.
     for (const char* name : {"eth3", "eth0; reboot", "eth0 -j ACCEPT", ""})
     {
         FakeFilter filter;
@@ -99,8 +90,13 @@ TEST(SignalTest, SshValuesAndEthernetInterfacesAreRead)
                            {"DHCPEnabled", BoolValue{}},
                            {"SSH", false}}),
                 ElementsAre(true, false));
-    EXPECT_THROW(sshValues({{"SSH", true}, {"SSH", BoolValue{}}}),
-                 std::invalid_argument);
+    // The daemon logs the text after "Failed to handle SSH change of NAME: ".
+    EXPECT_THAT(
+        [] {
+            sshValues({{"SSH", true}, {"SSH", BoolValue{}}});
+        },
+        testing::ThrowsMessage<std::invalid_argument>(
+            testing::StrEq("SSH is not a boolean")));
     EXPECT_TRUE(addsEthernetInterface({{ethernetInterface, {}}}));
     EXPECT_FALSE(
         addsEthernetInterface({{"xyz.openbmc_project.Network.IP", {}}}));
