@@ -23,9 +23,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-namespace
-{
-
 using namespace std::chrono_literals;
 using boost::asio::yield_context;
 using boost::system::error_code;
@@ -54,12 +51,13 @@ class AsioTest : public testing::Test
     }
 };
 
+// While one coroutine waits for a reply that never comes, another finishes
+// its own call.
 TEST_F(AsioTest, YieldCallsLetOtherWorkRun)
 {
-    // While one coroutine waits for a reply that never comes, another
-    // finishes its own call.
     std::vector<std::string> order;
-    auto spawn = [&](const char* member, uint64_t timeout) {
+    for (auto [member, timeout] : {std::pair{"Ignore", 300'000}, {"Echo", 0}})
+    {
         boost::asio::spawn(
             io,
             [this, &order, member, timeout](yield_context yield) {
@@ -70,19 +68,17 @@ TEST_F(AsioTest, YieldCallsLetOtherWorkRun)
                 order.push_back(member + (" " + std::to_string(ec.value())));
             },
             boost::asio::detached);
-    };
-    spawn("Ignore", 300'000);
-    spawn("Echo", 0);
+    }
     ASSERT_TRUE(runUntil([&order] { return order.size() == 2; }));
     EXPECT_THAT(order, testing::ElementsAre(
                            "Echo 0", "Ignore " + std::to_string(ETIMEDOUT)));
 }
 
+// A blocking call made outside the bus's own processing (here from a posted
+// handler, as a legacy IPMI handler runs) reads the signal that precedes its
+// reply into sd-bus's queue; the match must still run.
 TEST_F(AsioTest, SignalsArrivingDuringABlockingCallAreNotStranded)
 {
-    // A blocking call made outside the bus's own processing (here from a
-    // posted handler, as a legacy IPMI handler runs) reads the signal that
-    // precedes its reply into sd-bus's queue; the match must still run.
     namespace rules = sdbusplus::bus::match::rules;
     std::vector<std::string> seen;
     sdbusplus::bus::match_t match(
@@ -145,9 +141,16 @@ class ObjectServerTest : public AsioTest
             conn->get_unique_name(), servedPath, servedInterface, member);
         return reply;
     }
+
+    static bool isError(const std::shared_ptr<Reply>& reply, const char* name)
+    {
+        return sd_bus_message_is_method_error(reply->msg.get(), name) > 0;
+    }
 };
 
-TEST_F(ObjectServerTest, MethodsSuspendWithoutHoldingOthersUp)
+// A method that suspends holds no other up; what methods throw becomes an
+// error reply, and the server keeps serving.
+TEST_F(ObjectServerTest, MethodsSuspendAndThrowWithoutHoldingOthersUp)
 {
     boost::asio::steady_timer gate(
         io, boost::asio::steady_timer::time_point::max());
@@ -162,19 +165,6 @@ TEST_F(ObjectServerTest, MethodsSuspendWithoutHoldingOthersUp)
         gate.cancel();
         order.push_back("Open");
     });
-    served->initialize();
-
-    auto wait = send("Wait");
-    auto open = send("Open");
-    ASSERT_TRUE(runUntil([&] { return wait->done && open->done; }));
-    EXPECT_EQ(order, (std::vector<std::string>{"Open", "Wait"}));
-    EXPECT_EQ(wait->msg.unpack<std::string>(), "woken");
-    EXPECT_FALSE(open->ec);
-    EXPECT_STREQ(sd_bus_message_get_signature(open->msg.get(), true), "");
-}
-
-TEST_F(ObjectServerTest, ExceptionsBecomeErrorReplies)
-{
     served->register_method("BusError", [](yield_context) -> int32_t {
         throw sdbusplus::exception::SdBusError(ENOENT, "lookup");
     });
@@ -184,21 +174,24 @@ TEST_F(ObjectServerTest, ExceptionsBecomeErrorReplies)
     served->register_method("Fine", [](yield_context) { return true; });
     served->initialize();
 
+    auto wait = send("Wait");
     auto busError = send("BusError");
     auto plain = send("Plain");
+    auto open = send("Open");
     auto fine = send("Fine");
-    ASSERT_TRUE(
-        runUntil([&] { return busError->done && plain->done && fine->done; }));
-    EXPECT_GT(
-        sd_bus_message_is_method_error(
-            busError->msg.get(), "org.freedesktop.DBus.Error.FileNotFound"),
-        0);
+    ASSERT_TRUE(runUntil([&] {
+        return wait->done && busError->done && plain->done && open->done &&
+               fine->done;
+    }));
+    EXPECT_EQ(order, (std::vector<std::string>{"Open", "Wait"}));
+    EXPECT_EQ(wait->msg.unpack<std::string>(), "woken");
+    EXPECT_FALSE(open->ec);
+    EXPECT_STREQ(sd_bus_message_get_signature(open->msg.get(), true), "");
+    EXPECT_TRUE(isError(busError, "org.freedesktop.DBus.Error.FileNotFound"));
     EXPECT_EQ(busError->ec.value(), ENOENT);
-    EXPECT_GT(sd_bus_message_is_method_error(
-                  plain->msg.get(), "org.freedesktop.DBus.Error.IOError"),
-              0);
+    EXPECT_TRUE(isError(plain, "org.freedesktop.DBus.Error.IOError"));
     EXPECT_EQ(plain->ec.value(), EIO);
-    EXPECT_FALSE(fine->ec) << "the server keeps serving";
+    EXPECT_FALSE(fine->ec);
     EXPECT_TRUE(fine->msg.unpack<bool>());
 }
 
@@ -222,5 +215,3 @@ TEST_F(ObjectServerTest, CallersAreCheckedOnceAndForgottenWhenTheyLeave)
     EXPECT_TRUE(runUntil([&] { return served->known_callers() == 1; }))
         << "the caller that left is forgotten";
 }
-
-} // namespace

@@ -15,9 +15,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-namespace
-{
-
 using kestrel::test::peerInterface;
 using kestrel::test::peerName;
 using kestrel::test::peerPath;
@@ -49,38 +46,28 @@ class BusTest : public testing::Test
     }
 };
 
-TEST_F(BusTest, VariantsMatchOnlyTheExactContainedType)
+// A variant matches only the exact contained type: with monostate first a
+// value of another type shows as such, without it the first alternative is
+// defaulted; either way the value is consumed whole.  Reading the wrong type
+// or past the end throws.
+TEST_F(BusTest, VariantsMatchOnlyTheExactTypeAndBadReadsThrow)
 {
     auto m = sealed(std::variant<std::string>("s"), std::variant<bool>(true),
                     std::variant<int16_t>(int16_t{3}), uint32_t{99});
-
     std::variant<bool, std::string> first;
-    m.read(first);
-    EXPECT_EQ(std::get<std::string>(first), "s");
-
-    // With monostate first a value of another type is visible as such, and
-    // raises no error.
     std::variant<std::monostate, std::string> second = std::string("old");
-    m.read(second);
-    EXPECT_TRUE(std::holds_alternative<std::monostate>(second));
-
-    // Without it the first alternative is defaulted.
     std::variant<int32_t, double> third = 1.5;
-    m.read(third);
+    m.read(first, second, third);
+    EXPECT_EQ(std::get<std::string>(first), "s");
+    EXPECT_TRUE(std::holds_alternative<std::monostate>(second));
     EXPECT_EQ(third, (std::variant<int32_t, double>(0)));
-
-    // The skipped values were consumed whole: what follows reads fine.
     EXPECT_EQ(m.unpack<uint32_t>(), 99u);
-}
 
-TEST_F(BusTest, ReadingTheWrongTypeOrTooMuchThrows)
-{
-    auto m = sealed(std::string("x"));
+    auto wrong = sealed(std::string("x"));
     int32_t i = 0;
-    EXPECT_THAT([&] { m.read(i); },
+    EXPECT_THAT([&] { wrong.read(i); },
                 ThrowsMessage<SdBusError>(
                     StartsWith("sd_bus_message_read_basic fundamental: ")));
-
     auto s = sealed(std::string("x"));
     std::string value;
     std::string missing;
@@ -88,13 +75,14 @@ TEST_F(BusTest, ReadingTheWrongTypeOrTooMuchThrows)
                 ThrowsMessage<SdBusError>(
                     StartsWith("sd_bus_message_read_basic string: ")));
     EXPECT_EQ(value, "x");
-
     auto v = sealed(std::string("not a variant"));
     std::variant<std::string> variant;
     EXPECT_THROW(v.read(variant), SdBusError);
 }
 
-TEST_F(BusTest, BadNamesFailWhenTheCallIsBuilt)
+// A bad path fails when the call is built; a bad appended value (appending
+// never throws) makes the send fail instead.
+TEST_F(BusTest, BadNamesFailWhenTheCallIsBuiltOrSent)
 {
     auto build = [this] {
         bus.new_method_call(peerName, "not a path", peerInterface, "Echo");
@@ -103,8 +91,6 @@ TEST_F(BusTest, BadNamesFailWhenTheCallIsBuilt)
                            StartsWith("sd_bus_message_new_method_call: ")));
     EXPECT_THAT(build, testing::Throws<SdBusError>(
                            testing::Property(&SdBusError::get_errno, EINVAL)));
-
-    // Appending never throws; the bad value makes the send fail instead.
     auto m = peerCall("Echo");
     m.append(sdbusplus::message::object_path(std::string("no/slash")));
     EXPECT_THAT([&] { bus.call(m); },
@@ -124,7 +110,6 @@ TEST_F(BusTest, MatchCallbacksSeeTheSignalWhileMatchedLive)
             seen.push_back(std::string(m.get_path()) + " " +
                            m.unpack<std::string>());
         });
-
     auto ping = [this](const char* text) {
         auto m = peerCall("PingThenEcho");
         m.append(std::string(text));
@@ -136,10 +121,7 @@ TEST_F(BusTest, MatchCallbacksSeeTheSignalWhileMatchedLive)
     };
     ping("one");
     EXPECT_EQ(seen, std::vector<std::string>{std::string(peerPath) + " one"});
-
     match.reset();
     ping("two");
     EXPECT_EQ(seen.size(), 1u) << "the rule goes with the match";
 }
-
-} // namespace

@@ -3,11 +3,9 @@
 // A D-Bus peer for the binding tests, written on raw sd-bus so the tests do
 // not check the bindings against themselves.  It owns the name peerName on
 // a connection of its own to the system bus, served by a thread of its own.
-// Methods on peerPath (any interface):
-//   Ignore         never replies
-//   PingThenEcho   sends the signal peerInterface.Ping with the call's
-//                  arguments, then replies as any other method does:
-//   (any other)    replies with the call's own arguments
+// Methods on peerPath (any interface): Ignore never replies; PingThenEcho
+// sends the signal peerInterface.Ping with the call's arguments, then
+// replies as any other method does: with the call's own arguments.
 
 #include <systemd/sd-bus.h>
 

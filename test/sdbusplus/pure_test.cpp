@@ -3,67 +3,46 @@
 #include <cerrno>
 #include <sdbusplus/exception.hpp>
 #include <string>
+#include <tuple>
 #include <utility>
 
 #include <gtest/gtest.h>
 
-namespace
-{
-
 using SdBusError = sdbusplus::exception::SdBusError;
 
-TEST(SdBusError, FromAnErrnoNamesTheErrorAfterThePrefix)
+TEST(SdBusError, TextsAndErrnosFromAnErrnoOrATakenOverError)
 {
-    struct Case
+    // The name follows the prefix; negative errnos count as positive; the
+    // name maps back to the errno sd-bus chose for it (EPERM to EACCES).
+    for (const auto& [error, name, text, back] :
+         std::initializer_list<std::tuple<int, std::string, const char*, int>>{
+             {EINVAL, "org.freedesktop.DBus.Error.InvalidArgs",
+              "Invalid argument", EINVAL},
+             {-EHOSTUNREACH, "System.Error.EHOSTUNREACH", "No route to host",
+              EHOSTUNREACH},
+             {EPERM, "org.freedesktop.DBus.Error.AccessDenied",
+              "Operation not permitted", EACCES}})
     {
-        int error;
-        const char* what;
-        const char* name;
-        int errnoBack;
-    };
-    const Case cases[] = {
-        {EINVAL, "p: org.freedesktop.DBus.Error.InvalidArgs: Invalid argument",
-         "org.freedesktop.DBus.Error.InvalidArgs", EINVAL},
-        // Negative values count as positive.
-        {-EHOSTUNREACH, "p: System.Error.EHOSTUNREACH: No route to host",
-         "System.Error.EHOSTUNREACH", EHOSTUNREACH},
-        // The name maps back to the errno sd-bus chose for it.
-        {EPERM,
-         "p: org.freedesktop.DBus.Error.AccessDenied: "
-         "Operation not permitted",
-         "org.freedesktop.DBus.Error.AccessDenied", EACCES},
-    };
-    for (const auto& c : cases)
-    {
-        SdBusError e(c.error, "p");
-        EXPECT_STREQ(e.what(), c.what) << c.error;
-        EXPECT_STREQ(e.name(), c.name) << c.error;
-        EXPECT_EQ(e.get_errno(), c.errnoBack) << c.error;
+        SdBusError e(error, "p");
+        EXPECT_EQ(e.what(), "p: " + name + ": " + text) << error;
+        EXPECT_EQ(e.name(), name) << error;
+        EXPECT_EQ(e.get_errno(), back) << error;
     }
-}
 
-TEST(SdBusError, TakesOverAnErrorAndKeepsItWhenMoved)
-{
+    const std::string name = "xyz.openbmc_project.Common.Error.InternalFailure";
     sd_bus_error raw = SD_BUS_ERROR_NULL;
-    sd_bus_error_set(&raw, "xyz.openbmc_project.Common.Error.InternalFailure",
-                     "went wrong");
+    sd_bus_error_set(&raw, name.c_str(), "went wrong");
     SdBusError first(&raw, "sd_bus_call");
     EXPECT_FALSE(sd_bus_error_is_set(&raw)) << "ownership moves to the error";
     // A name sd-bus has no errno for maps to EIO.
     EXPECT_EQ(first.get_errno(), EIO);
-    const std::string text =
-        "sd_bus_call: "
-        "xyz.openbmc_project.Common.Error.InternalFailure: "
-        "went wrong";
+    const std::string text = "sd_bus_call: " + name + ": went wrong";
     EXPECT_EQ(first.what(), text);
-
+    // Moves keep the error.
     SdBusError second(std::move(first));
     SdBusError third(ENOENT, "third");
     third = std::move(second);
     EXPECT_EQ(third.what(), text);
     EXPECT_STREQ(third.description(), "went wrong");
-    EXPECT_STREQ(third.get_error()->name,
-                 "xyz.openbmc_project.Common.Error.InternalFailure");
+    EXPECT_EQ(third.get_error()->name, name);
 }
-
-} // namespace
