@@ -3,9 +3,6 @@
 
 #include <sys/stat.h>
 
-namespace
-{
-
 namespace fs = std::filesystem;
 using FileStoreTest = ScratchDir;
 
@@ -64,5 +61,3 @@ TEST_F(FileStoreTest, ReplaceThroughASymlinkKeepsTheLink)
     EXPECT_EQ(entries(), 2);
     EXPECT_EQ(entries("real"), 1);
 }
-
-} // namespace

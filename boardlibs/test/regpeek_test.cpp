@@ -1,9 +1,6 @@
 #include "internal.hpp"
 #include "scratch_dir.hpp"
 
-namespace
-{
-
 using RegpeekTest = ScratchDir;
 
 TEST_F(RegpeekTest, WordsLandInTheFileAndFaultyAccessIsRefused)
@@ -36,5 +33,3 @@ TEST_F(RegpeekTest, WordsLandInTheFileAndFaultyAccessIsRefused)
     EXPECT_EQ(value, 0xcafef00dU);
     EXPECT_EQ(slurp(mem).at(0x1001), 0);
 }
-
-} // namespace

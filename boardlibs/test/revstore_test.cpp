@@ -4,9 +4,6 @@
 #include <cstring>
 #include <numeric>
 
-namespace
-{
-
 using RevstoreTest = ScratchDir;
 
 /** A record whose 16 bytes count up from `first`. */
@@ -54,5 +51,3 @@ TEST_F(RevstoreTest, RecordsPersistIndependentlyAndBadIndexIsInvalid)
     ASSERT_EQ(file.size(), REVSTORE_RECORD_COUNT * 16U);
     EXPECT_EQ(std::memcmp(file.data() + 0x1c * 16, &last, 16), 0);
 }
-
-} // namespace

@@ -1,9 +1,6 @@
 #include "internal.hpp"
 #include "scratch_dir.hpp"
 
-namespace
-{
-
 using SidebandTest = ScratchDir;
 
 TEST_F(SidebandTest, PortRoundTripAndDamagedStore)
@@ -19,5 +16,3 @@ TEST_F(SidebandTest, PortRoundTripAndDamagedStore)
     }
     EXPECT_LT(sidebandcfg::setPort((store + "/sub").c_str(), 1), 0);
 }
-
-} // namespace

@@ -7,9 +7,6 @@
 #include <span>
 #include <tuple>
 
-namespace
-{
-
 /** Address, flags and bytes of one message. */
 using Msg = std::tuple<uint16_t, uint16_t, Bytes>;
 
@@ -35,28 +32,17 @@ int fakeRdwr(int, i2c_rdwr_ioctl_data* xfer)
                                             : fakeResult;
 }
 
-class SmbridgeTest : public ScratchDir
-{
-  protected:
-    void SetUp() override
-    {
-        spit(device, ""); // any openable node stands in for /dev/i2c-N
-        fakeResult = -1;
-        fakeErrno = 0;
-    }
-
-    int xfer(const uint8_t* wr, uint8_t* rd, uint32_t wlen, uint32_t rlen,
-             uint8_t address = 0x50)
-    {
-        return smbridge::busXfer(device.c_str(), fakeRdwr, address, wr, rd,
-                                 wlen, rlen);
-    }
-
-    std::string device = path("i2c-fake");
-};
+using SmbridgeTest = ScratchDir;
 
 TEST_F(SmbridgeTest, MessageShapesAndFailures)
 {
+    std::string device = path("i2c-fake");
+    spit(device, ""); // any openable node stands in for /dev/i2c-N
+    auto xfer = [&device](const uint8_t* wr, uint8_t* rd, uint32_t wlen,
+                          uint32_t rlen, uint8_t address = 0x50) {
+        return smbridge::busXfer(device.c_str(), fakeRdwr, address, wr, rd,
+                                 wlen, rlen);
+    };
     const uint8_t reg[] = {0x12, 0x34};
     uint8_t in[3] = {};
     ASSERT_EQ(xfer(reg, in, 2, 3), 0);
@@ -87,5 +73,3 @@ TEST_F(SmbridgeTest, MessageShapesAndFailures)
     device = path("i2c-99");
     EXPECT_EQ(xfer(&byte, nullptr, 1, 0), -ENOENT);
 }
-
-} // namespace
