@@ -1,7 +1,5 @@
-// What the core tests share: a Recorder that logs every call a fake is asked
-// and answers it from canned results, the FAKE macro that makes a seam
-// method one line of it, fakes of the shared seams, and the case-table
-// runner.
+// What the core tests share: the Recorder behind every fake, fakes of the
+// shared seams, and the case-table runner.
 #pragma once
 
 #include "answer.hpp"
@@ -28,9 +26,7 @@ using Answers = std::map<std::string, std::string>;
 /** What a fake throws where the board's seam lets a D-Bus failure escape. */
 struct BusFailure : std::runtime_error
 {
-    BusFailure() : std::runtime_error("bus failure")
-    {
-    }
+    using std::runtime_error::runtime_error;
 };
 
 inline const auto ok = [](Bytes data = {}) { return success(std::move(data)); };
@@ -43,7 +39,6 @@ std::vector<T> cat(std::vector<T> a, const std::vector<T>& b)
     return a;
 }
 
-/** The bytes in lower-case hex, without separators. */
 inline std::string hex(std::span<const uint8_t> bytes)
 {
     std::string out;
@@ -88,7 +83,7 @@ struct Recorder
     {
         if (answer == "throw")
         {
-            throw BusFailure();
+            throw BusFailure("bus failure");
         }
         if constexpr (std::is_same_v<R, std::string>)
         {
@@ -109,8 +104,7 @@ struct Recorder
     }
 };
 
-/** Overrides `Ret name params` of a seam with a call of Recorder::record,
- *  logging `name` and the values of the expressions after `params`. */
+/** Overrides `Ret name params`, logging `name` and the values after it. */
 #define FAKE(Ret, name, params, ...)                                           \
     Ret name params override                                                   \
     {                                                                          \
@@ -129,9 +123,8 @@ struct FakeLedGroups : LedGroups, Recorder
     FAKE(bool, asserted, (const std::string& group), group);
 };
 
-/** A 16 KiB EEPROM image, erased (0xFF); a read or write at `failAt` fails
- *  with -EIO, and a failed read scribbles on the buffer.  Logs writes as
- *  "offset:bytes", in hex. */
+/** An erased EEPROM; access at `failAt` fails (a read scribbling on the
+ *  buffer); writes are logged as "offset:bytes" in hex. */
 struct FakeEeprom : Eeprom
 {
     Bytes image = Bytes(16 * 1024, 0xFF);
@@ -162,8 +155,7 @@ struct FakeEeprom : Eeprom
     }
 };
 
-/** One row of a core's case table: the request, the answer, and what the
- *  fakes recorded, in order. */
+/** A row: the request, the answer, and what the fakes recorded, in order. */
 struct Case
 {
     const char* name;
@@ -172,9 +164,7 @@ struct Case
     Strings calls = {};
 };
 
-/** Runs every row on a fresh copy of `fake`: `core(request, fake)` must give
- *  the row's answer and leave the row's calls in `fake.calls`.  Given a
- *  `get` core too, the rows named "get..." ask it instead. */
+/** Runs every row on a fresh copy of `fake`; rows named "get..." ask `get`. */
 template <class Fake, class Core, class Get>
 void check(std::span<const Case> cases, Core core, const Fake& fake, Get get)
 {

@@ -29,7 +29,7 @@ TEST(Gpio, SetAndGet)
                       value = "readLine c 5 ipmiget value",
                       c6 = "readLine c 6 ipmiget ", log = "systemFaultLed",
                       on = "setAsserted 1 " + std::string(dbus::ledSystemFault);
-    // Line 5 of chip "c" is an output at 1, and takes input 1 and output 7.
+    // Line 5 of chip "c" is an output at 1; it takes input 1 and output 7.
     FakeGpio line5;
     line5.answers = {
         {dir, "2"}, {value, "1"}, {"readLine", "-1"}, {in1, "1"}, {out7, "1"}};
@@ -53,12 +53,9 @@ TEST(Gpio, SetAndGet)
     failing.answers = {{"setAsserted", "throw"}};
     EXPECT_THROW(set(Bytes{0x33, 0x01, 0x01}, failing), BusFailure);
     EXPECT_EQ(failing.calls, (Strings{log, on}));
-    // Other direction and value readings.
-    line5.answers[dir] = "3";
-    line5.answers[value] = "2";
+    line5.answers = {{dir, "3"}, {value, "2"}};
     EXPECT_EQ(get(Bytes{5}, line5), ok({5, 1, 0xFF, 0xFF}));
-    line5.answers[dir] = "1";
-    line5.answers[value] = "0";
+    line5.answers = {{dir, "1"}, {value, "0"}};
     EXPECT_EQ(get(Bytes{5}, line5), ok({5, 1, 1, 0}));
 }
 

@@ -2,6 +2,8 @@
 #include "fakes.hpp"
 #include "master_writeread.hpp"
 
+#include <numeric>
+
 namespace kestrel::test::master_writeread_cases
 {
 
@@ -13,10 +15,7 @@ struct FakeI2c : master_writeread::I2cBus, Recorder
 
     int fill(int rc, uint8_t* into, uint32_t length) const
     {
-        for (uint32_t i = 0; i < std::min(length, filled); ++i)
-        {
-            into[i] = static_cast<uint8_t>(0xA0 + i);
-        }
+        std::iota(into, into + std::min(length, filled), uint8_t{0xA0});
         return rc;
     }
     int transfer(const std::string& device, uint8_t at, const uint8_t* data,
@@ -38,13 +37,11 @@ struct FakeI2c : master_writeread::I2cBus, Recorder
     }
 };
 
-Answer run(Request in, FakeI2c& bus)
-{
-    return master_writeread::masterWriteRead(in, bus, "i2c-");
-}
-
 TEST(MasterWriteRead, Transactions)
 {
+    auto run = [](Request in, FakeI2c& bus) {
+        return master_writeread::masterWriteRead(in, bus, "i2c-");
+    };
     const std::string xfer = "transfer i2c-3 80 00 2";
     const Case cases[] = {
         {"too short", {0x03, 0xA0}, cc(0xC7)},

@@ -10,8 +10,8 @@ namespace kestrel::test::misc_cases
 using namespace jedec_pirom;
 using namespace garp_wol;
 
-/** A jedec_id file whose first line is `line`, the journal, and the
- *  reader of /spi0 (ID 01 02 03; other files cannot be read). */
+/** A jedec_id file whose first line is `line`, the journal, and a reader
+ *  of the files `answers` names (ID 01 02 03). */
 struct FakeJedec : IdFile, JedecLog, IdReader, Recorder
 {
     Line line;
@@ -30,8 +30,7 @@ struct FakeJedec : IdFile, JedecLog, IdReader, Recorder
     }
 };
 
-/** A PIROM whose bytes read as zero; it opens, writes and reads as
- *  `answers` says. */
+/** A PIROM whose bytes read as zero. */
 struct FakePirom : Pirom, PiromLog, Recorder
 {
     FAKE(bool, open, (const std::string& path), path);
@@ -112,8 +111,7 @@ TEST(Misc, JedecIdPiromGarpWakeOnLanAndTheSubcommands)
     fake.answers = {{open, "1"}, {"write", "1"}, {"read", "1"}};
     fake.answers.insert({{w80, "0"}, {"read 252 8", "0"}});
     check(piroms, pirom, fake);
-    // The device is opened before the operation is looked at (byte 1, above,
-    // is checked first).
+    // The device is opened before the operation is looked at.
     const Case unavailable[] = {
         {"operation 7", {0, 0, 7, 0x80, 1}, cc(0x80), {open, "openFailed"}},
     };
@@ -128,8 +126,7 @@ TEST(Misc, JedecIdPiromGarpWakeOnLanAndTheSubcommands)
         {"get, trailing", {0, 1, 5}, ok({0xFF}), {"get GARP Enabled 0"}},
         {"operation 2", {0x00, 0x02, 0x01}, cc(0xC1)},
     };
-    // 0x1FF stored; every store fails unseen.
-    FakeSettings stored;
+    FakeSettings stored; // 0x1FF stored; every store fails unseen
     stored.answers = {{"get", "0x1FF"}, {"set", "-5"}};
     check(garps, garp, stored);
     // Wake-on-LAN requests have exact lengths.
@@ -143,7 +140,6 @@ TEST(Misc, JedecIdPiromGarpWakeOnLanAndTheSubcommands)
     };
     check(wols, wakeOnLan, stored);
 
-    // Misc: the subcommand, then its data.
     const Case subcommands[] = {
         {"JEDEC ID, data", {0x43, 0x01, 0x02}, ok(), {"jedecId 0102"}},
         {"Wake-on-LAN", {0xB0, 0x01}, cc(0xC7), {"wakeOnLan 01"}},

@@ -24,11 +24,6 @@ struct FakeNetwork : FakeUnits, NetworkService, SidebandStore, Shell, SshSetting
     FAKE(bool, setAllowed, (const std::string& path, bool on), path, on);
 };
 
-Answer ncsi(Request in, FakeNetwork& fx)
-{
-    return setNcsiSelect(in, fx, fx, {"unbind", "bind", "restart"});
-}
-
 // "allowed <path>", "setAllowed <path> <state>" for SSH on an interface.
 std::string ssh(const char* name, const char* state = nullptr)
 {
@@ -38,6 +33,9 @@ std::string ssh(const char* name, const char* state = nullptr)
 
 TEST(Network, NcsiSelectSetInterfaceAndSsh)
 {
+    auto ncsi = [](Request in, FakeNetwork& fx) {
+        return setNcsiSelect(in, fx, fx, {"unbind", "bind", "restart"});
+    };
     const Strings steps = {"run unbind", "setPort 255", "run bind",
                            "run restart"};
     const Case cases[] = {

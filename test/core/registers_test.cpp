@@ -120,7 +120,7 @@ TEST(Registers, RegValueUidExrstVerifyAndSpeaker)
     EXPECT_EQ(r.calls,
               (Strings{"w " + a + " 00000007", "w " + b + " 00000002"}));
 
-    // The calls end with the counts kept after the request.
+    // The calls end with the counts kept.
     const Case beeps[] = {
         {"empty", {}, ok(), {"2 5"}},
         {"trailing", {0x01, 0x01, 0x00}, ok(), {"2 5"}},
