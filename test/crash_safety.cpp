@@ -118,6 +118,15 @@ std::vector<Target> targets()
     };
 }
 
+void openPipe(int fds[2])
+{
+    if (::pipe(fds) != 0)
+    {
+        std::perror("pipe");
+        std::exit(1);
+    }
+}
+
 void mark(int fd, char c)
 {
     if (::write(fd, &c, 1) != 1)
@@ -133,11 +142,7 @@ pid_t spawnWriter(int& fd, int n, const std::function<int(int)>& write,
                   const int* gate = nullptr)
 {
     int fds[2];
-    if (::pipe(fds) != 0)
-    {
-        std::perror("pipe");
-        std::exit(1);
-    }
+    openPipe(fds);
     pid_t pid = ::fork();
     if (pid == 0)
     {
@@ -183,7 +188,8 @@ struct Counts
     int interrupted = 0, checked = 0, torn = 0, newer = 0, temporaries = 0;
 };
 
-Counts crashTarget(const Target& t, int kills, std::mt19937& rng)
+// Kills a writer of `t` `kills` times; prints the counts and adds them up.
+void crashTarget(const Target& t, int kills, std::mt19937& rng, Counts& total)
 {
     Counts c;
     // The generations' contents, written here first from the same start.
@@ -230,7 +236,13 @@ Counts crashTarget(const Target& t, int kills, std::mt19937& rng)
         }
         c.temporaries += removeTemporaries(t.path);
     }
-    return c;
+    std::printf("%-30s interrupted %5d  checked %5d  torn %d  (new "
+                "content %d, temporaries left %d)\n",
+                t.name, c.interrupted, c.checked, c.torn, c.newer,
+                c.temporaries);
+    total.interrupted += c.interrupted;
+    total.checked += c.checked;
+    total.torn += c.torn;
 }
 
 // Two writers of the key/value store, each setting keys k1..kN of its own
@@ -240,10 +252,7 @@ int lostUpdates(int keys, std::mt19937& rng, int& killedWrites)
 {
     spill(KEYSHELF_PATH, "[SshControl]\neth0=0\n");
     int gate[2];
-    if (::pipe(gate) != 0)
-    {
-        std::exit(1);
-    }
+    openPipe(gate);
     auto writer = [](const char* section) {
         return [section](int i) {
             return set_ini_long(section, ("k" + std::to_string(i)).c_str(), i);
@@ -293,14 +302,7 @@ int main(int argc, char** argv)
     Counts total;
     for (const Target& t : targets())
     {
-        Counts c = crashTarget(t, kills, rng);
-        std::printf("%-30s interrupted %5d  checked %5d  torn %d  (new "
-                    "content %d, temporaries left %d)\n",
-                    t.name, c.interrupted, c.checked, c.torn, c.newer,
-                    c.temporaries);
-        total.interrupted += c.interrupted;
-        total.checked += c.checked;
-        total.torn += c.torn;
+        crashTarget(t, kills, rng, total);
     }
     int rounds = std::max(1, kills / 20), lost = 0, killedWrites = 0;
     for (int r = 0, w = 0; r < rounds; ++r, killedWrites += w)

@@ -71,14 +71,9 @@ def mock_call(key, method, sig, *args):
 
 def daemons():
     """Running (not zombie) PID of each board daemon, by name."""
-    found = {}
-    for pid in filter(str.isdigit, os.listdir("/proc")):
-        with contextlib.suppress(OSError), open(f"/proc/{pid}/stat") as f:
-            stat = f.read()
-            name, state = stat[stat.index("(") + 1:stat.rindex(")")], stat[stat.rindex(")") + 2]
-            if name in DAEMONS and state not in "ZX":
-                found[name] = pid
-    return found
+    ps = subprocess.run(["ps", "-eo", "pid=,stat=,comm="], capture_output=True, text=True).stdout
+    return {name: pid for pid, stat, name in map(str.split, ps.splitlines())
+            if name in DAEMONS and stat[0] not in "ZX"}
 
 
 # --- Faults: context managers, set up on entry, undone on exit. -------------
@@ -392,8 +387,6 @@ row("portwarden: SSH of eth1", "wrong type in signal", contextlib.nullcontext,
 HWMON = "/sys/bus/platform/drivers/aspeed_pwm_tacho/1e786000.pwm-tacho-controller/hwmon"
 row("0x01 Set Smart Fan (manual) / 0x02 Get", "PWM files missing", lambda: missing(HWMON),
     then("0x3a 0x01 0x32 / 0x3a 0x02"), "00 / ff", core=True)
-row("0xE3 Misc JEDEC ID", "jedec_id missing",
-    lambda: missing("/sys/bus/spi/devices/spi0.0/spi-nor/jedec_id"), then(PROBE), "ff")
 row("boardpilot", "configuration missing",
     lambda: missing("/usr/share/platform-control/config.json"), boardpilot, "exit 1; selected -",
     core=True)

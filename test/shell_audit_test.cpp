@@ -7,7 +7,6 @@
 #include "engine.hpp"
 #include "ncsi_select.hpp"
 #include "platform.hpp"
-#include "restore_default.hpp"
 #include "ssh_control.hpp"
 
 #include <regex>
@@ -35,16 +34,12 @@ const std::vector<std::string> hostile = {"eth0; reboot",
                                           "",
                                           std::string(300, ';')};
 
-/** Logs the shell's commands only; the store and the sleep answer 0. */
+/** Logs the shell's commands only; the store answers 0. */
 struct Recording : kestrel::Shell,
-                   kestrel::restore_default::Sleep,
                    kestrel::ncsi_select::SidebandStore,
                    kestrel::test::Recorder
 {
     FAKE(int, run, (const char* command), command);
-    void wait(int32_t) override
-    {
-    }
     int port() override
     {
         return 0;
@@ -65,12 +60,6 @@ TEST(ShellInput, RequestBytesAndTheChassisIdOnlySelectFixedCommands)
         kestrel::ncsi_select::setNcsiSelect(request, shell, shell, table);
         EXPECT_THAT(shell.calls, ElementsAre("run u", "run b", "run r"))
             << port;
-    }
-    for (int32_t seconds : {INT32_MIN, -1, 0, 7, INT32_MAX})
-    {
-        Recording shell;
-        kestrel::restore_default::delayShutdown(seconds, shell, shell);
-        EXPECT_THAT(shell.calls, ElementsAre("run shutdown")) << seconds;
     }
     const std::string config = R"j({"platforms": [
         {"chassisid": "KST1", "run": "echo one"},
