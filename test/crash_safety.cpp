@@ -33,17 +33,12 @@
 #include "sidebandcfg.h"
 
 namespace fs = std::filesystem;
+using kestrel::test::readTextFile;
 
 namespace
 {
 
 constexpr int generations = 24;
-
-std::string slurp(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
 
 void spill(const std::string& path, const std::string& bytes)
 {
@@ -203,7 +198,7 @@ void crashTarget(const Target& t, int kills, std::mt19937& rng, Counts& total)
             std::fprintf(stderr, "%s: generation %d not written\n", t.name, g);
             std::exit(1);
         }
-        expected.push_back(slurp(t.path));
+        expected.push_back(readTextFile(t.path));
     }
     // The kill lands up to about two writes after the chosen one.
     auto perWrite = std::chrono::duration_cast<std::chrono::microseconds>(
@@ -225,7 +220,7 @@ void crashTarget(const Target& t, int kills, std::mt19937& rng, Counts& total)
         bool inWrite = readAcks(fd, generations, acked);
         ::close(fd);
         c.interrupted += inWrite;
-        std::string now = slurp(t.path);
+        std::string now = readTextFile(t.path);
         bool newer = inWrite && now == expected[acked + 1];
         c.newer += newer;
         if (now != expected[acked] && !newer)

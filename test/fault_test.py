@@ -70,7 +70,6 @@ def mock_call(key, method, sig, *args):
 
 
 def daemons():
-    """Running (not zombie) PID of each board daemon, by name."""
     ps = subprocess.run(["ps", "-eo", "pid=,stat=,comm="], capture_output=True, text=True).stdout
     return {name: pid for pid, stat, name in map(str.split, ps.splitlines())
             if name in DAEMONS and stat[0] not in "ZX"}
@@ -80,7 +79,6 @@ def daemons():
 
 @contextlib.contextmanager
 def fault(setup, undo):
-    """Runs SETUP, the block, then UNDO; SETUP's result goes to UNDO."""
     state = setup()
     try:
         yield
@@ -97,7 +95,6 @@ def absent(key):
 
 
 def mocked(key, method, sig, *args):
-    """The mock answers differently (METHOD of its Mock interface) until reset."""
     return fault(lambda: mock_call(key, method, sig, *args), lambda _: mock_call(key, "Reset", ""))
 
 
@@ -154,8 +151,7 @@ def both(*makes):
 
 # --- Daemon checks: each returns the observed behaviour as text. ------------
 
-def since(text, log="journal.jsonl"):
-    """A function: how often TEXT was added to the sandbox's LOG from now on."""
+def since(text, log="journal.jsonl"):  # how often TEXT is added to LOG from now on
     seen = lambda: pathlib.Path(os.environ["SB_RUN"], log).read_text().count(text)
     before = seen()
     return lambda: seen() - before
@@ -192,11 +188,9 @@ def portwarden_block(name="eth1", number="0x02"):
     return result
 
 
-def led_asserted(group="fan_fault"):
-    r = subprocess.run(["timeout", str(LIMIT), "busctl", "get-property", MOCKS["led"][0],
-                        f"{LED}/{group}", "xyz.openbmc_project.Led.Group", "Asserted"],
-                       capture_output=True, text=True)
-    return r.stdout.split()[-1] if r.returncode == 0 else "unreadable"
+def led_asserted():
+    return sh(f"timeout {LIMIT} busctl get-property {MOCKS['led'][0]} {LED}/fan_fault"
+              " xyz.openbmc_project.Led.Group Asserted 2>/dev/null || echo unreadable").split()[-1]
 
 
 def watchkeeper_fan_fault(journal=True):
@@ -243,12 +237,9 @@ def portwarden_announce():
 
 
 def boardpilot():
-    with contextlib.suppress(FileNotFoundError):
-        os.unlink("/run/platform-control/selected")
+    sh("rm -f /run/platform-control/selected")
     r = subprocess.run(["timeout", str(LIMIT), "boardpilot"], capture_output=True, text=True)
-    selected = "-"
-    with contextlib.suppress(OSError), open("/run/platform-control/selected") as f:
-        selected = f.read().strip()
+    selected = sh("cat /run/platform-control/selected 2>/dev/null || echo -").strip()
     return f"exit {r.returncode}; selected {selected}"
 
 
@@ -371,8 +362,8 @@ STATUS = "$SB_RUN/stand-in-status/systemctl"  # the recording stand-in's exit st
 row("0x20 Set NC-SI Select / 0x21 Get", "systemctl failing",
     lambda: shell_fault(f"echo 1 >{STATUS}", f"rm {STATUS}"), then("0x3a 0x20 0x01 / 0x3a 0x21"),
     "00 / 00 01")
-LED_FAILED, FAN_LED = "'Failed to set LED state' x", lambda: erring("led", f"{LED}/fan_fault",
-                                                                      "=Asserted")
+LED_FAILED = "'Failed to set LED state' x"
+FAN_LED = lambda: erring("led", f"{LED}/fan_fault", "=Asserted")
 row("watchkeeper: Fan1 fails", "LED manager absent", lambda: absent("led"),
     watchkeeper_fan_fault, "LED unreadable; " + LED_FAILED + "2")
 row("watchkeeper: Fan1 fails", "LED write error reply", FAN_LED, watchkeeper_fan_fault,
