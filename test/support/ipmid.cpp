@@ -37,7 +37,6 @@ IpmidProcess::IpmidProcess(Options opts) : options(std::move(opts))
     {
         return;
     }
-    // Everything the child needs is built before fork().
     std::vector<std::string> args = {IPMID_EXE,
                                      "--providers",
                                      KESTREL_PROVIDER_DIR,
@@ -45,9 +44,9 @@ IpmidProcess::IpmidProcess(Options opts) : options(std::move(opts))
                                      options.dummySocket.string(),
                                      "--notify-fd",
                                      std::to_string(fds[1])};
-    // The test's environment with LD_PRELOAD set.  A sanitized build then
-    // has a library ahead of the ASan runtime, which is harmless for
-    // doubles that replace no allocator, so ASan is told not to refuse it.
+    // The test's environment with LD_PRELOAD set, and ASan told not to
+    // refuse a library ahead of its runtime (the doubles replace no
+    // allocator).
     std::string libs;
     for (const auto& lib : options.preload)
     {
@@ -81,8 +80,8 @@ IpmidProcess::IpmidProcess(Options opts) : options(std::move(opts))
     ::close(fds[1]);
     if (child > 0)
     {
-        // ipmid writes a line once it serves, and the pipe closes without
-        // one when it fails to start.
+        // ipmid writes a line once it serves; the pipe closes without one
+        // when it fails to start.
         pollfd p{fds[0], POLLIN, 0};
         char buf[16] = {};
         isReady =

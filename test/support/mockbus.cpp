@@ -71,16 +71,16 @@ Message callMock(const Service& service, const char* member,
         newCall(service.name, service.mainPath, mockIface, member, args...));
 }
 
-void runShellLib(const std::string& script,
-                 const std::vector<std::string>& args)
+// A script of sim/lib/sandbox-lib.sh on the mock's key ($1) and params ($2).
+void runShellLib(const std::string& script, const Service& service,
+                 const std::string& params = {})
 {
-    std::vector<std::string> argv{
-        "bash", "-c", ". \"$SB_DIR/lib/sandbox-lib.sh\" && " + script, "bash"};
-    argv.insert(argv.end(), args.begin(), args.end());
-    RunResult r = run(argv);
+    RunResult r =
+        run({"bash", "-c", ". \"$SB_DIR/lib/sandbox-lib.sh\" && " + script,
+             "bash", service.key, params});
     if (r.status != 0)
     {
-        throw Error(script + " " + args[0] + " failed (status " +
+        throw Error(script + " " + service.key + " failed (status " +
                     std::to_string(r.status) + "): " + r.err);
     }
 }
@@ -184,13 +184,6 @@ void updateProperty(const Service& service, const std::string& path,
              value.text);
 }
 
-void updateProperty(const Service& service, const std::string& path,
-                    const std::string& iface, const std::string& prop,
-                    std::string_view sig, std::string_view value)
-{
-    updateProperty(service, path, iface, prop, Value(sig, value));
-}
-
 std::string getProperty(const Service& service, const std::string& path,
                         const std::string& iface, const std::string& prop)
 {
@@ -230,34 +223,13 @@ void emitPropertiesChanged(const Service& service, const std::string& path,
 
 void stopMock(const Service& service)
 {
-    stopMock(service.key);
-}
-
-void stopMock(std::string_view key)
-{
-    runShellLib("sb_stop_mock \"$1\"", {std::string(key)});
+    runShellLib("sb_stop_mock \"$1\"", service);
 }
 
 void startMock(const Service& service, const std::string& paramsJson)
 {
-    startMock(service.key, paramsJson);
-}
-
-void startMock(std::string_view key, const std::string& paramsJson)
-{
     runShellLib("sb_start_mock \"$1\" ${2:+\"$2\"} && sb_wait_mock \"$1\"",
-                {std::string(key), paramsJson});
-}
-
-bool hasOwner(const Service& service)
-{
-    Message reply =
-        call(newCall("org.freedesktop.DBus", "/org/freedesktop/DBus",
-                     "org.freedesktop.DBus", "NameHasOwner", service.name));
-    int owned = 0;
-    check(sd_bus_message_read_basic(reply.get(), 'b', &owned),
-          "read NameHasOwner");
-    return owned != 0;
+                service, paramsJson);
 }
 
 MockTest::MockTest(std::initializer_list<Service> services) : services(services)
@@ -272,11 +244,11 @@ void MockTest::SetUp()
     }
     for (const auto& s : services)
     {
-        if (hasOwner(s))
+        try
         {
             reset(s);
         }
-        else
+        catch (const Error&) // stopped by an earlier test
         {
             startMock(s);
         }

@@ -25,7 +25,6 @@ namespace
     throw std::system_error(errno, std::generic_category(), what);
 }
 
-// $SB_RUN, the sandbox's run directory.
 std::filesystem::path runDir(const char* what)
 {
     const char* run = std::getenv("SB_RUN");
@@ -37,8 +36,7 @@ std::filesystem::path runDir(const char* what)
     return run;
 }
 
-// The complete lines of the recorder's file; a line still being written (no
-// newline yet) is left for the next call.
+// The recorder's complete lines; one still being written waits for the next.
 std::vector<std::string> journalLines()
 {
     std::filesystem::path file = runDir("the journal") / "journal.jsonl";
@@ -58,17 +56,6 @@ std::vector<std::string> journalLines()
     return lines;
 }
 
-std::string contents(int fd)
-{
-    std::string data;
-    char buf[65536];
-    for (ssize_t n; (n = ::pread(fd, buf, sizeof buf, data.size())) > 0;)
-    {
-        data.append(buf, static_cast<std::size_t>(n));
-    }
-    return data;
-}
-
 } // namespace
 
 bool inSandbox()
@@ -84,8 +71,8 @@ void requireSandbox()
 {
     if (!inSandbox())
     {
-        std::cerr
-            << "refusing to run outside the board sandbox (use sim/sandbox)\n";
+        std::cerr << "refusing to run outside the board sandbox "
+                     "(use sim/sandbox)\n";
         std::exit(77);
     }
 }
@@ -124,7 +111,6 @@ std::optional<JournalEntry>
     std::size_t next = since;
     waitUntil(
         [&] {
-            // Look at each entry once: only those added since the last poll.
             std::vector<std::string> lines = journalLines();
             for (; next < lines.size() && !found; ++next)
             {
@@ -155,9 +141,8 @@ RunResult run(const std::vector<std::string>& argv, std::string_view input)
         args.push_back(const_cast<char*>(a.c_str()));
     }
     args.push_back(nullptr);
-
-    // The streams are memory files rather than pipes: nothing to pump while
-    // the child runs, and a daemon it leaves behind cannot hold them open.
+    // Memory files rather than pipes: nothing to pump while the child runs,
+    // and a daemon it leaves behind cannot hold them open.
     int in = ::memfd_create("stdin", MFD_CLOEXEC);
     int out = ::memfd_create("stdout", MFD_CLOEXEC);
     int err = ::memfd_create("stderr", MFD_CLOEXEC);
@@ -189,8 +174,8 @@ RunResult run(const std::vector<std::string>& argv, std::string_view input)
         result.status = WIFEXITED(status)     ? WEXITSTATUS(status)
                         : WIFSIGNALED(status) ? 128 + WTERMSIG(status)
                                               : -1;
-        result.out = contents(out);
-        result.err = contents(err);
+        result.out = readTextFile("/proc/self/fd/" + std::to_string(out));
+        result.err = readTextFile("/proc/self/fd/" + std::to_string(err));
     }
     for (int fd : {in, out, err})
     {
