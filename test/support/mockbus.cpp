@@ -28,18 +28,20 @@ void check(int r, const char* what)
     }
 }
 
-// A method call with string arguments.
-template <typename... Strings>
-Message newCall(const char* dest, const char* path, const char* iface,
-                const char* member, const Strings&... args)
+// A call of the Mock interface with string arguments.
+Message newCall(const Service& service, const char* member,
+                std::initializer_list<std::string_view> args)
 {
     sd_bus_message* m = nullptr;
-    check(sd_bus_message_new_method_call(bus(), &m, dest, path, iface, member),
+    check(sd_bus_message_new_method_call(bus(), &m, service.name,
+                                         service.mainPath, mockIface, member),
           "sd_bus_message_new_method_call");
     Message msg{m, sd_bus_message_unref};
-    (check(sd_bus_message_append_basic(m, 's', std::string(args).c_str()),
-           "append argument"),
-     ...);
+    for (std::string_view a : args)
+    {
+        check(sd_bus_message_append_basic(m, 's', std::string(a).c_str()),
+              "append argument");
+    }
     return msg;
 }
 
@@ -61,16 +63,6 @@ Message call(const Message& request)
     return {reply, sd_bus_message_unref};
 }
 
-// A method of the Mock interface on the mock's main object; the values
-// travel as text and the mock converts them.
-template <typename... Strings>
-Message callMock(const Service& service, const char* member,
-                 const Strings&... args)
-{
-    return call(
-        newCall(service.name, service.mainPath, mockIface, member, args...));
-}
-
 // A script of sim/lib/sandbox-lib.sh on the mock's key ($1) and params ($2).
 void runShellLib(const std::string& script, const Service& service,
                  const std::string& params = {})
@@ -86,6 +78,12 @@ void runShellLib(const std::string& script, const Service& service,
 }
 
 } // namespace
+
+void callMock(const Service& service, const char* member,
+              std::initializer_list<std::string_view> args)
+{
+    call(newCall(service, member, args));
+}
 
 sd_bus* bus()
 {
@@ -114,7 +112,7 @@ void PrintTo(const Call& call, std::ostream* os)
 
 std::vector<Call> allCalls(const Service& service)
 {
-    Message reply = callMock(service, "GetAllCallsText");
+    Message reply = call(newCall(service, "GetAllCallsText", {}));
     sd_bus_message* m = reply.get();
     std::vector<Call> out;
     check(sd_bus_message_enter_container(m, 'a', "(tosas)"), "read calls");
@@ -148,46 +146,11 @@ std::vector<Call> calls(const Service& service, std::string_view method)
     return out;
 }
 
-void clearCalls(const Service& service)
-{
-    callMock(service, "ClearAllCalls");
-}
-
-void reset(const Service& service)
-{
-    callMock(service, "Reset");
-    // Reset keeps the main object's own log.
-    clearCalls(service);
-}
-
-void failMethod(const Service& service, const std::string& path,
-                const std::string& iface, const std::string& name,
-                const std::string& inSig, const std::string& outSig,
-                const std::string& errorName, const std::string& message)
-{
-    callMock(service, "FailMethod", path, iface, name, inSig, outSig, errorName,
-             message);
-}
-
-void failSet(const Service& service, const std::string& path,
-             const std::string& property, const std::string& errorName,
-             const std::string& message)
-{
-    callMock(service, "FailSet", path, property, errorName, message);
-}
-
-void updateProperty(const Service& service, const std::string& path,
-                    const std::string& iface, const std::string& prop,
-                    const Value& value)
-{
-    callMock(service, "UpdatePropertyText", path, iface, prop, value.sig,
-             value.text);
-}
-
 std::string getProperty(const Service& service, const std::string& path,
                         const std::string& iface, const std::string& prop)
 {
-    Message reply = callMock(service, "GetPropertyText", path, iface, prop);
+    Message reply =
+        call(newCall(service, "GetPropertyText", {path, iface, prop}));
     const char* s = nullptr;
     check(sd_bus_message_read_basic(reply.get(), 's', &s), "read string");
     return s;
@@ -197,8 +160,7 @@ void emitSignal(const Service& service, const std::string& path,
                 const std::string& iface, const std::string& name,
                 const std::vector<Value>& args)
 {
-    Message m = newCall(service.name, service.mainPath, mockIface,
-                        "EmitSignalText", path, iface, name);
+    Message m = newCall(service, "EmitSignalText", {path, iface, name});
     for (auto field : {&Value::sig, &Value::text})
     {
         std::vector<char*> strv;
@@ -211,14 +173,6 @@ void emitSignal(const Service& service, const std::string& path,
               "append strings");
     }
     call(m);
-}
-
-void emitPropertiesChanged(const Service& service, const std::string& path,
-                           const std::string& iface, const std::string& prop,
-                           const Value& value)
-{
-    callMock(service, "EmitPropertiesChangedText", path, iface, prop, value.sig,
-             value.text);
 }
 
 void stopMock(const Service& service)

@@ -66,6 +66,11 @@ struct Error : std::runtime_error
 /** The sandbox's bus; throws outside it, so no test reaches the host's. */
 sd_bus* bus();
 
+/** Calls MEMBER of the Mock interface on the mock's main object with string
+ *  arguments (the mock converts them from text). */
+void callMock(const Service& service, const char* member,
+              std::initializer_list<std::string_view> args = {});
+
 /** One recorded call, in the order the mock received them. */
 struct Call
 {
@@ -81,10 +86,18 @@ void PrintTo(const Call& call, std::ostream* os);
  *  included, Get and GetAll not), all or those of one method. */
 std::vector<Call> allCalls(const Service& service);
 std::vector<Call> calls(const Service& service, std::string_view method);
-void clearCalls(const Service& service);
+inline void clearCalls(const Service& service)
+{
+    callMock(service, "ClearAllCalls");
+}
 
-/** Back to the initial objects, properties and methods, with no calls. */
-void reset(const Service& service);
+/** Back to the initial objects, properties and methods, with no calls (Reset
+ *  keeps the main object's own log). */
+inline void reset(const Service& service)
+{
+    callMock(service, "Reset");
+    clearCalls(service);
+}
 
 /** A value to send: signature and text; basic types, and arrays of them as
  *  "[a,b]" (no commas in elements). */
@@ -117,21 +130,32 @@ struct Value
 };
 
 /** Until reset(), method NAME answers errorName; the call is recorded. */
-void failMethod(const Service& service, const std::string& path,
-                const std::string& iface, const std::string& name,
-                const std::string& inSig, const std::string& outSig,
-                const std::string& errorName, const std::string& message);
+inline void failMethod(const Service& service, const std::string& path,
+                       const std::string& iface, const std::string& name,
+                       const std::string& inSig, const std::string& outSig,
+                       const std::string& errorName, const std::string& message)
+{
+    callMock(service, "FailMethod",
+             {path, iface, name, inSig, outSig, errorName, message});
+}
 
 /** Until reset(), Properties.Set of this one property fails. */
-void failSet(const Service& service, const std::string& path,
-             const std::string& property, const std::string& errorName,
-             const std::string& message);
+inline void failSet(const Service& service, const std::string& path,
+                    const std::string& property, const std::string& errorName,
+                    const std::string& message)
+{
+    callMock(service, "FailSet", {path, property, errorName, message});
+}
 
 /** Stores a property's value unchecked (of the wrong type, too), emitting
  *  PropertiesChanged. */
-void updateProperty(const Service& service, const std::string& path,
-                    const std::string& iface, const std::string& prop,
-                    const Value& value);
+inline void updateProperty(const Service& service, const std::string& path,
+                           const std::string& iface, const std::string& prop,
+                           const Value& value)
+{
+    callMock(service, "UpdatePropertyText",
+             {path, iface, prop, value.sig, value.text});
+}
 inline void updateProperty(const Service& service, const std::string& path,
                            const std::string& iface, const std::string& prop,
                            std::string_view sig, std::string_view value)
@@ -149,9 +173,14 @@ void emitSignal(const Service& service, const std::string& path,
                 const std::vector<Value>& args);
 
 /** Emits PropertiesChanged with this value, leaving the stored one. */
-void emitPropertiesChanged(const Service& service, const std::string& path,
-                           const std::string& iface, const std::string& prop,
-                           const Value& value);
+inline void emitPropertiesChanged(const Service& service,
+                                  const std::string& path,
+                                  const std::string& iface,
+                                  const std::string& prop, const Value& value)
+{
+    callMock(service, "EmitPropertiesChangedText",
+             {path, iface, prop, value.sig, value.text});
+}
 
 /** Stops the mock and waits until its name has left the bus; starts it
  *  (parameters as JSON, else SB_PARAMS_<key>) and waits until it answers. */

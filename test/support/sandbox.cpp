@@ -39,18 +39,14 @@ std::filesystem::path runDir(const char* what)
 // The recorder's complete lines; one still being written waits for the next.
 std::vector<std::string> journalLines()
 {
-    std::filesystem::path file = runDir("the journal") / "journal.jsonl";
-    std::ifstream in(file);
-    if (!in)
-    {
-        throwErrno("open " + file.string());
-    }
+    std::string text = readTextFile(runDir("the journal") / "journal.jsonl");
     std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line) && !in.eof();)
+    for (std::size_t at = 0, nl; (nl = text.find('\n', at)) != text.npos;
+         at = nl + 1)
     {
-        if (!line.empty())
+        if (nl > at)
         {
-            lines.push_back(std::move(line));
+            lines.push_back(text.substr(at, nl - at));
         }
     }
     return lines;
@@ -92,15 +88,6 @@ void PrintTo(const JournalEntry& entry, std::ostream* os)
 std::size_t journalMark()
 {
     return journalLines().size();
-}
-
-std::optional<JournalEntry> waitForJournal(const std::string& message,
-                                           std::size_t since,
-                                           std::chrono::milliseconds timeout)
-{
-    return waitForJournal(
-        [&message](const JournalEntry& e) { return e.message() == message; },
-        since, timeout);
 }
 
 std::optional<JournalEntry>
@@ -188,11 +175,6 @@ RunResult run(const std::vector<std::string>& argv, std::string_view input)
     return result;
 }
 
-std::string runCapture(const std::vector<std::string>& argv)
-{
-    return run(argv).out;
-}
-
 std::filesystem::path tempDir()
 {
     std::filesystem::path base = runDir("tempDir()") / "tmp";
@@ -205,12 +187,6 @@ std::filesystem::path tempDir()
     return templ;
 }
 
-std::vector<uint8_t> readFile(const std::filesystem::path& path)
-{
-    std::string data = readTextFile(path);
-    return {data.begin(), data.end()};
-}
-
 std::string readTextFile(const std::filesystem::path& path)
 {
     std::ifstream in(path, std::ios::binary);
@@ -220,14 +196,6 @@ std::string readTextFile(const std::filesystem::path& path)
         throwErrno("read " + path.string());
     }
     return data;
-}
-
-void writeFile(const std::filesystem::path& path,
-               std::span<const uint8_t> bytes)
-{
-    writeFile(path,
-              std::string_view(reinterpret_cast<const char*>(bytes.data()),
-                               bytes.size()));
 }
 
 void writeFile(const std::filesystem::path& path, std::string_view text)

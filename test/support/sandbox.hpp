@@ -45,15 +45,20 @@ void PrintTo(const JournalEntry& entry, std::ostream* os);
 /** The number of entries recorded so far, to look only at later ones. */
 std::size_t journalMark();
 
-/** Waits for the first entry at index >= since whose MESSAGE is message, or
- *  that matches pred; throws outside the sandbox. */
-std::optional<JournalEntry>
-    waitForJournal(const std::string& message, std::size_t since = 0,
-                   std::chrono::milliseconds timeout = 5s);
+/** Waits for the first entry at index >= since that matches pred, or whose
+ *  MESSAGE is message; throws outside the sandbox. */
 std::optional<JournalEntry>
     waitForJournal(const std::function<bool(const JournalEntry&)>& pred,
                    std::size_t since = 0,
                    std::chrono::milliseconds timeout = 5s);
+inline std::optional<JournalEntry>
+    waitForJournal(const std::string& message, std::size_t since = 0,
+                   std::chrono::milliseconds timeout = 5s)
+{
+    return waitForJournal(
+        [&message](const JournalEntry& e) { return e.message() == message; },
+        since, timeout);
+}
 
 /** Polls `done` every 10 ms until it holds or `timeout` has passed; returns
  *  its last answer. */
@@ -71,16 +76,27 @@ struct RunResult
 /** Runs argv (looked up in PATH, no shell) with input on stdin. */
 RunResult run(const std::vector<std::string>& argv,
               std::string_view input = {});
-std::string runCapture(const std::vector<std::string>& argv);
+inline std::string runCapture(const std::vector<std::string>& argv)
+{
+    return run(argv).out;
+}
 
 /** A new empty directory under $SB_RUN/tmp; throws outside the sandbox. */
 std::filesystem::path tempDir();
 
 /** Whole-file helpers; they throw std::system_error on failure. */
-std::vector<uint8_t> readFile(const std::filesystem::path& path);
 std::string readTextFile(const std::filesystem::path& path);
-void writeFile(const std::filesystem::path& path,
-               std::span<const uint8_t> bytes);
 void writeFile(const std::filesystem::path& path, std::string_view text);
+inline std::vector<uint8_t> readFile(const std::filesystem::path& path)
+{
+    std::string data = readTextFile(path);
+    return {data.begin(), data.end()};
+}
+inline void writeFile(const std::filesystem::path& path,
+                      std::span<const uint8_t> bytes)
+{
+    writeFile(path,
+              {reinterpret_cast<const char*>(bytes.data()), bytes.size()});
+}
 
 } // namespace kestrel::test
