@@ -1,22 +1,16 @@
 #!/usr/bin/env bash
-# The configuration checker on the sample configurations (clean: status 0,
-# no output) and on a table of broken ones (status 1 and, one line each
-# joined by " ; ", exactly the problems given; a "*" matches any text).
-# usage: check_test.sh CHECKER SAMPLE_DIR
+# The configuration checker on the samples (status 0, no output) and on
+# broken ones (status 1 and exactly the problems given, one line each joined
+# by " ; "; "*" matches any text).  usage: check_test.sh CHECKER SAMPLE_DIR
 set -uo pipefail
-
-checker=$1
-samples=$2
-tmp=$(mktemp -d)
+checker=$1 samples=$2 tmp=$(mktemp -d) failed=0
 trap 'rm -rf "$tmp"' EXIT
-failed=0
 
 # check NAME DAEMON JSON EXPECTED_STATUS EXPECTED_OUTPUT
 check() {
   printf '%s' "$3" >"$tmp/config.json"
-  local out status
   "$checker" "$2" "$tmp/config.json" >"$tmp/out" 2>&1
-  status=$?
+  local status=$? out
   out=$(sed -z 's/\n$//; s/\n/ ; /g' "$tmp/out")
   # shellcheck disable=SC2053 # $5 is a pattern
   if [[ $status != "$4" || $out != $5 ]]; then

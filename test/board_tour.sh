@@ -1,12 +1,10 @@
 #!/usr/bin/env bash
-# The README's guided tour, run on a new simulated board: every "$ CMD" line
-# between the tour markers runs in the board (from the checkout, as a
-# newcomer types it) and must print the lines shown below it, blank lines
-# aside; a line "..." stands for any number of lines.  The daemons act on
-# D-Bus signals a moment after the command that caused them, so a command
-# whose output is shown is asked again (at most 10 s) until it matches.  Also
-# checks that `sim/board --help` names every option and subcommand of
-# sim/board.
+# The README's guided tour on a new simulated board: every "$ CMD" line in
+# a fence between the tour markers runs from the checkout and must print the
+# lines below it, blank lines aside ("..." stands for any lines).  The
+# daemons act a moment after the command that caused them, so a command is
+# asked again (at most 10 s) until it matches.  Also: `sim/board --help`
+# names every option and subcommand of sim/board.
 #   sim/sandbox --mocks all -- sim/board-inside BUILD_DIR board_tour.sh
 set -u
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -17,15 +15,6 @@ cd "$top" || exit 2
 passed=0 failed=0
 fail() { printf 'FAIL: %s\n' "$1"; shift; printf '%s\n' "$@"; failed=$((failed + 1)); }
 
-# wrap VAR TEXT: each line of TEXT as "\nLINE\n" in VAR, blank lines
-# dropped, so that a glob can only match whole lines.
-wrap() {
-  local line
-  printf -v "$1" '%s' ''
-  while IFS= read -r line; do
-    [[ -n ${line// /} ]] && printf -v "$1" '%s\n%s\n' "${!1}" "$line"
-  done <<<"$2"
-}
 check() {
   # shellcheck disable=SC2034 # wrapped is read by the eval below
   local command=$1 want=$2 pattern='' line got wrapped deadline=$((SECONDS + 10))
@@ -37,7 +26,8 @@ check() {
   while :; do
     got=$(bash -c "$command" 2>&1)
     local rc=$?
-    wrap wrapped "$got"
+    # The non-blank lines as "\nLINE\n" each, so a glob matches whole lines.
+    wrapped=$(awk '/[^ ]/ { printf "\n%s\n", $0 }' <<<"$got"; echo .) wrapped=${wrapped%.}
     eval "[[ \$wrapped == $pattern ]]" && ((rc == 0)) && break
     if [[ -z $want ]] || ((SECONDS > deadline)); then
       fail "$command (status $rc)" "wanted:" "$want" "got:" "$got"
@@ -48,8 +38,7 @@ check() {
   passed=$((passed + 1))
 }
 
-# The tour: "$ " lines inside code fences between the markers; a line ending
-# in a backslash continues on the next one.
+# A line ending in a backslash continues on the next one.
 command='' want='' fence=0 in_tour=0 cont=0
 while IFS= read -r line; do
   case $line in
@@ -76,16 +65,13 @@ while IFS= read -r line; do
 done <README.md
 ((passed + failed >= 8)) || fail "the README's tour has $((passed + failed)) commands"
 
-# Every option and subcommand of sim/board's argument loop has a line of its
-# own in the help ("  --state DIR  ...", "  -h, --help ...").
+# Each option of sim/board's argument loop has a help line of its own
+# ("  --state DIR  ...", "  -h, --help ...").
 help=$(sim/board --help)
 for opt in $(sed -n 's/^ *\([-a-z|]*\)) .*/\1/p' sim/board | tr '|' ' '); do
   [[ $opt == -- ]] && continue
-  if grep -qE -e "^  (-[a-z], )?$opt( |\$)" -e "^  $opt, " <<<"$help"; then
-    passed=$((passed + 1))
-  else
+  grep -qE -e "^  (-[a-z], )?$opt( |\$)" -e "^  $opt, " <<<"$help" && passed=$((passed + 1)) ||
     fail "sim/board --help does not describe $opt"
-  fi
 done
 
 echo "$passed passed, $failed failed"

@@ -1,17 +1,12 @@
 #!/usr/bin/python3
-"""Runs the examples of a command reference on the simulated board.
-
-Every ```console block of the document is an example: a line starting with
-"$ " is a command (a line ending in a backslash continues it), the lines up
-to the next command are what it prints, standard output and standard error
-together.  The commands run in document order, each in its own bash, on the
-one board this runs on (sim/board-inside), and each must print exactly its
-lines.  A document without examples, an ipmitool command with no answer
-line, or an ipmitool command outside a console block is a failure too.
-
+"""Runs the examples of a command reference on the simulated board: in each
+```console block a "$ " line is a command (a trailing backslash continues
+it) and the lines up to the next are what it prints, stdout and stderr
+together.  They run in order, each in its own bash, on one board.  No
+examples, an ipmitool command without an answer, or ipmitool outside a
+console block is a failure too.
     commands_doc_test.py DOC.md         (inside the board sandbox only)
 """
-import os
 import re
 import subprocess
 import sys
@@ -22,21 +17,17 @@ from sandbox_guard import require_sandbox
 def examples(text):
     """The (line number, command, expected output) of each example."""
     found, problems = [], []
-    block = None  # None outside a fence, else the fence's info string
-    current = None
+    block = current = None  # block: the fence's info string inside one
     for number, line in enumerate(text.splitlines(), 1):
-        fence = re.match(r"^\s*```(.*)$", line)
-        if fence:
+        if fence := re.match(r"^\s*```(.*)$", line):
             block = fence.group(1).strip() if block is None else None
             current = None
+        elif block is None:
             continue
-        if block is None:
-            continue
-        if block != "console":
+        elif block != "console":
             if "ipmitool" in line:
                 problems.append(f"line {number}: ipmitool outside a console block")
-            continue
-        if current is not None and current[1].endswith("\\"):
+        elif current is not None and current[1].endswith("\\"):
             current[1] += "\n" + line
         elif line.startswith("$ "):
             current = [number, line[2:], []]
@@ -65,8 +56,7 @@ def main(path):
         except subprocess.TimeoutExpired:
             got = "(no answer in 30 s)\n"
         if got != expected:
-            problems.append(f"line {number}: $ {command}\n  expected {expected!r}\n"
-                            f"  printed  {got!r}")
+            problems.append(f"line {number}: $ {command}\n  expected {expected!r}\n  printed  {got!r}")
     for problem in problems:
         print(f"{path}: {problem}", file=sys.stderr)
     print(f"{path}: {len(cases)} examples, {len(problems)} problems")

@@ -1,9 +1,8 @@
 #!/usr/bin/python3
-"""`meson install` into a DESTDIR lays out what an image needs and nothing
-else; the units pass `systemd-analyze verify` and start installed programs;
-the layer recipe, configured as bitbake would configure it, packages every
-file meson installs and names only files meson installs.
-Runs inside the board sandbox:  install_test.py BUILD_DIR SOURCE_DIR"""
+"""`meson install` lays out what an image needs and nothing else; the units
+pass `systemd-analyze verify` and start installed programs; the layer recipe,
+configured as bitbake would, packages exactly the files meson installs.
+Inside the board sandbox:  install_test.py BUILD_DIR SOURCE_DIR"""
 import fnmatch
 import json
 import os
@@ -20,11 +19,7 @@ require_sandbox("install_test")
 
 build, source = map(Path, sys.argv[1:3])
 failures = []
-
-
-def check(ok, what):
-    if not ok:
-        failures.append(what)
+check = lambda ok, what: ok or failures.append(what)  # noqa: E731
 
 
 def run(*cmd):
@@ -36,7 +31,7 @@ def exec_starts(unit):
             for line in unit.read_text().splitlines() if line.startswith("ExecStart=")]
 
 
-# --- The build's own configuration, installed -----------------------------
+# The build's own configuration, installed.
 opt = {o["name"]: o["value"] for o in json.loads(run("meson", "introspect", str(build), "--buildoptions"))}
 at = lambda name: Path(opt["prefix"], opt[name])  # noqa: E731
 unit_dir = opt["systemd_unit_dir"] or run("pkg-config", "--variable=systemdsystemunitdir", "systemd").strip()
@@ -74,9 +69,8 @@ for unit in units:
     for exe in exec_starts(unit):
         check(os.access(inst(exe), os.X_OK), f"{unit.name}: ExecStart {exe} is not an installed program")
 
-# systemd-analyze verify, with systemd's own units (sysinit.target and the
-# like) visible beside the installed tree, so the ExecStart programs it
-# checks are the installed ones.
+# systemd-analyze verify on the installed tree, with systemd's own units
+# (sysinit.target and the like) beside it.
 analyze = shutil.which("systemd-analyze")
 check(analyze, "systemd-analyze is missing (scripts/setup-deps installs it)")
 if analyze and units:
@@ -89,8 +83,8 @@ if analyze and units:
         run("umount", str(overlay))
     check(r.returncode == 0 and not (r.stdout + r.stderr).strip(), f"systemd-analyze verify: {r.stdout}{r.stderr}")
 
-# --- The layer recipe -----------------------------------------------------
-# bitbake's directories on an OpenBMC image, and the recipe's own variables.
+# The layer recipe: bitbake's directories on an OpenBMC image, and the
+# recipe's own variables.
 bb = {"PN": "kestrel", "prefix": "/usr", "bindir": "/usr/bin", "sbindir": "/usr/sbin",
       "libdir": "/usr/lib", "libexecdir": "/usr/libexec", "datadir": "/usr/share",
       "systemd_system_unitdir": "/usr/lib/systemd/system"}

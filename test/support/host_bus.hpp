@@ -11,9 +11,8 @@
 namespace kestrel::test
 {
 
-/** An io_context with a connection to the system bus, as ipmid gives its
- *  handlers; a test keeps one for its own lifetime, so matches it adds on
- *  `bus` see what the requests cause. */
+/** An io_context and a bus connection, as ipmid gives its handlers; kept for
+ *  a test's lifetime, so matches it adds on `bus` see what requests cause. */
 struct HostBus
 {
     boost::asio::io_context io;

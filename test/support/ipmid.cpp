@@ -7,28 +7,9 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <string_view>
-
-extern char** environ;
 
 namespace kestrel::test
 {
-
-namespace
-{
-
-std::vector<char*> pointers(std::vector<std::string>& strings)
-{
-    std::vector<char*> out;
-    for (auto& s : strings)
-    {
-        out.push_back(s.data());
-    }
-    out.push_back(nullptr);
-    return out;
-}
-
-} // namespace
 
 IpmidProcess::IpmidProcess(Options opts) : options(std::move(opts))
 {
@@ -37,52 +18,47 @@ IpmidProcess::IpmidProcess(Options opts) : options(std::move(opts))
     {
         return;
     }
-    // Everything the child needs is built before fork().
-    std::vector<std::string> args = {IPMID_EXE,
-                                     "--providers",
-                                     KESTREL_PROVIDER_DIR,
-                                     "--dummy-socket",
-                                     options.dummySocket.string(),
-                                     "--notify-fd",
-                                     std::to_string(fds[1])};
-    // The test's environment with LD_PRELOAD set.  A sanitized build then
-    // has a library ahead of the ASan runtime, which is harmless for
-    // doubles that replace no allocator, so ASan is told not to refuse it.
+    // The test's environment with LD_PRELOAD set (by env), and ASan told not
+    // to refuse a library ahead of its runtime (the doubles replace no
+    // allocator).
     std::string libs;
     for (const auto& lib : options.preload)
     {
         libs += (libs.empty() ? "" : ":") + lib;
     }
     const char* asan = std::getenv("ASAN_OPTIONS");
-    std::vector<std::string> env = {"LD_PRELOAD=" + libs,
-                                    std::string("ASAN_OPTIONS=") +
-                                        (asan != nullptr ? asan : "") +
-                                        ":verify_asan_link_order=0"};
-    for (char** e = environ; *e != nullptr; ++e)
+    std::vector<std::string> args = {"/usr/bin/env",
+                                     "LD_PRELOAD=" + libs,
+                                     std::string("ASAN_OPTIONS=") +
+                                         (asan != nullptr ? asan : "") +
+                                         ":verify_asan_link_order=0",
+                                     IPMID_EXE,
+                                     "--providers",
+                                     KESTREL_PROVIDER_DIR,
+                                     "--dummy-socket",
+                                     options.dummySocket.string(),
+                                     "--notify-fd",
+                                     std::to_string(fds[1])};
+    std::vector<char*> argv;
+    for (auto& a : args)
     {
-        std::string_view var = *e;
-        if (!var.starts_with("LD_PRELOAD=") &&
-            !var.starts_with("ASAN_OPTIONS="))
-        {
-            env.emplace_back(var);
-        }
+        argv.push_back(a.data());
     }
-    std::vector<char*> argv = pointers(args);
-    std::vector<char*> envp = pointers(env);
+    argv.push_back(nullptr);
 
     child = ::fork();
     if (child == 0)
     {
         ::close(fds[0]);
         ::fcntl(fds[1], F_SETFD, 0); // the notify end survives exec
-        ::execve(argv[0], argv.data(), envp.data());
+        ::execv(argv[0], argv.data());
         ::_exit(127);
     }
     ::close(fds[1]);
     if (child > 0)
     {
-        // ipmid writes a line once it serves, and the pipe closes without
-        // one when it fails to start.
+        // ipmid writes a line once it serves; the pipe closes without one
+        // when it fails to start.
         pollfd p{fds[0], POLLIN, 0};
         char buf[16] = {};
         isReady =

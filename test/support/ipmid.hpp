@@ -1,7 +1,7 @@
 #pragma once
 
-// The built ipmid host, with the build's provider directory, as a child
-// process of a test in the board sandbox.
+// The built ipmid host on the build's provider directory, as a child process
+// of a test in the board sandbox.
 
 #include <sys/types.h>
 
@@ -17,16 +17,12 @@ class IpmidProcess
   public:
     struct Options
     {
-        /** The socket of ipmitool's dummy interface it serves. */
-        std::filesystem::path dummySocket;
-        /** Libraries it runs with in LD_PRELOAD (test doubles). */
-        std::vector<std::string> preload;
+        std::filesystem::path dummySocket; // ipmitool's dummy interface
+        std::vector<std::string> preload;  // LD_PRELOAD (test doubles)
     };
 
-    /** Starts it and waits until both front ends accept requests (its bus
-     *  name is owned and the dummy socket listens); ready() says whether
-     *  that happened within 10 s.  It is stopped with SIGTERM when this
-     *  object goes. */
+    /** Starts it; ready() when both front ends served within 10 s.  Stopped
+     *  with SIGTERM when this object goes. */
     explicit IpmidProcess(Options options);
     ~IpmidProcess();
     IpmidProcess(const IpmidProcess&) = delete;

@@ -28,18 +28,20 @@ void check(int r, const char* what)
     }
 }
 
-// A method call with string arguments.
-template <typename... Strings>
-Message newCall(const char* dest, const char* path, const char* iface,
-                const char* member, const Strings&... args)
+// A call of the Mock interface with string arguments.
+Message newCall(const Service& service, const char* member,
+                std::initializer_list<std::string_view> args)
 {
     sd_bus_message* m = nullptr;
-    check(sd_bus_message_new_method_call(bus(), &m, dest, path, iface, member),
+    check(sd_bus_message_new_method_call(bus(), &m, service.name,
+                                         service.mainPath, mockIface, member),
           "sd_bus_message_new_method_call");
     Message msg{m, sd_bus_message_unref};
-    (check(sd_bus_message_append_basic(m, 's', std::string(args).c_str()),
-           "append argument"),
-     ...);
+    for (std::string_view a : args)
+    {
+        check(sd_bus_message_append_basic(m, 's', std::string(a).c_str()),
+              "append argument");
+    }
     return msg;
 }
 
@@ -61,31 +63,27 @@ Message call(const Message& request)
     return {reply, sd_bus_message_unref};
 }
 
-// A method of the Mock interface on the mock's main object; the values
-// travel as text and the mock converts them.
-template <typename... Strings>
-Message callMock(const Service& service, const char* member,
-                 const Strings&... args)
+// A script of sim/lib/sandbox-lib.sh on the mock's key ($1) and params ($2).
+void runShellLib(const std::string& script, const Service& service,
+                 const std::string& params = {})
 {
-    return call(
-        newCall(service.name, service.mainPath, mockIface, member, args...));
-}
-
-void runShellLib(const std::string& script,
-                 const std::vector<std::string>& args)
-{
-    std::vector<std::string> argv{
-        "bash", "-c", ". \"$SB_DIR/lib/sandbox-lib.sh\" && " + script, "bash"};
-    argv.insert(argv.end(), args.begin(), args.end());
-    RunResult r = run(argv);
+    RunResult r =
+        run({"bash", "-c", ". \"$SB_DIR/lib/sandbox-lib.sh\" && " + script,
+             "bash", service.key, params});
     if (r.status != 0)
     {
-        throw Error(script + " " + args[0] + " failed (status " +
+        throw Error(script + " " + service.key + " failed (status " +
                     std::to_string(r.status) + "): " + r.err);
     }
 }
 
 } // namespace
+
+void callMock(const Service& service, const char* member,
+              std::initializer_list<std::string_view> args)
+{
+    call(newCall(service, member, args));
+}
 
 sd_bus* bus()
 {
@@ -114,7 +112,7 @@ void PrintTo(const Call& call, std::ostream* os)
 
 std::vector<Call> allCalls(const Service& service)
 {
-    Message reply = callMock(service, "GetAllCallsText");
+    Message reply = call(newCall(service, "GetAllCallsText", {}));
     sd_bus_message* m = reply.get();
     std::vector<Call> out;
     check(sd_bus_message_enter_container(m, 'a', "(tosas)"), "read calls");
@@ -148,53 +146,11 @@ std::vector<Call> calls(const Service& service, std::string_view method)
     return out;
 }
 
-void clearCalls(const Service& service)
-{
-    callMock(service, "ClearAllCalls");
-}
-
-void reset(const Service& service)
-{
-    callMock(service, "Reset");
-    // Reset keeps the main object's own log.
-    clearCalls(service);
-}
-
-void failMethod(const Service& service, const std::string& path,
-                const std::string& iface, const std::string& name,
-                const std::string& inSig, const std::string& outSig,
-                const std::string& errorName, const std::string& message)
-{
-    callMock(service, "FailMethod", path, iface, name, inSig, outSig, errorName,
-             message);
-}
-
-void failSet(const Service& service, const std::string& path,
-             const std::string& property, const std::string& errorName,
-             const std::string& message)
-{
-    callMock(service, "FailSet", path, property, errorName, message);
-}
-
-void updateProperty(const Service& service, const std::string& path,
-                    const std::string& iface, const std::string& prop,
-                    const Value& value)
-{
-    callMock(service, "UpdatePropertyText", path, iface, prop, value.sig,
-             value.text);
-}
-
-void updateProperty(const Service& service, const std::string& path,
-                    const std::string& iface, const std::string& prop,
-                    std::string_view sig, std::string_view value)
-{
-    updateProperty(service, path, iface, prop, Value(sig, value));
-}
-
 std::string getProperty(const Service& service, const std::string& path,
                         const std::string& iface, const std::string& prop)
 {
-    Message reply = callMock(service, "GetPropertyText", path, iface, prop);
+    Message reply =
+        call(newCall(service, "GetPropertyText", {path, iface, prop}));
     const char* s = nullptr;
     check(sd_bus_message_read_basic(reply.get(), 's', &s), "read string");
     return s;
@@ -204,8 +160,7 @@ void emitSignal(const Service& service, const std::string& path,
                 const std::string& iface, const std::string& name,
                 const std::vector<Value>& args)
 {
-    Message m = newCall(service.name, service.mainPath, mockIface,
-                        "EmitSignalText", path, iface, name);
+    Message m = newCall(service, "EmitSignalText", {path, iface, name});
     for (auto field : {&Value::sig, &Value::text})
     {
         std::vector<char*> strv;
@@ -220,44 +175,15 @@ void emitSignal(const Service& service, const std::string& path,
     call(m);
 }
 
-void emitPropertiesChanged(const Service& service, const std::string& path,
-                           const std::string& iface, const std::string& prop,
-                           const Value& value)
-{
-    callMock(service, "EmitPropertiesChangedText", path, iface, prop, value.sig,
-             value.text);
-}
-
 void stopMock(const Service& service)
 {
-    stopMock(service.key);
-}
-
-void stopMock(std::string_view key)
-{
-    runShellLib("sb_stop_mock \"$1\"", {std::string(key)});
+    runShellLib("sb_stop_mock \"$1\"", service);
 }
 
 void startMock(const Service& service, const std::string& paramsJson)
 {
-    startMock(service.key, paramsJson);
-}
-
-void startMock(std::string_view key, const std::string& paramsJson)
-{
     runShellLib("sb_start_mock \"$1\" ${2:+\"$2\"} && sb_wait_mock \"$1\"",
-                {std::string(key), paramsJson});
-}
-
-bool hasOwner(const Service& service)
-{
-    Message reply =
-        call(newCall("org.freedesktop.DBus", "/org/freedesktop/DBus",
-                     "org.freedesktop.DBus", "NameHasOwner", service.name));
-    int owned = 0;
-    check(sd_bus_message_read_basic(reply.get(), 'b', &owned),
-          "read NameHasOwner");
-    return owned != 0;
+                service, paramsJson);
 }
 
 MockTest::MockTest(std::initializer_list<Service> services) : services(services)
@@ -272,11 +198,11 @@ void MockTest::SetUp()
     }
     for (const auto& s : services)
     {
-        if (hasOwner(s))
+        try
         {
             reset(s);
         }
-        else
+        catch (const Error&) // stopped by an earlier test
         {
             startMock(s);
         }

@@ -1,16 +1,11 @@
 #pragma once
 
-// Test-side access to the peer-service mocks of the board sandbox
-// (sim/mocks, started with `sim/sandbox --mocks "KEY..."`): read back the
-// calls a mock received, reset it, make its methods fail, store values of the
-// wrong type, emit signals, stop and restart it.  One sd-bus connection per
-// process to the sandbox's private bus (call from the test's main thread);
-// failures throw mockbus::Error.
-//
-// Values are "type:value" strings: "s:replace", "b:true", "as:[a,b]",
-// "a{sv}:{k=s:v}", "(si):(a,1)"; a variant in a container keeps its type
-// ("av:[s:x,b:true]"), and a Properties.Set value shows the type it was sent
-// with ("s:...", not "v:...").
+// The test side of the sandbox's peer-service mocks (sim/mocks, started by
+// `sim/sandbox --mocks "KEY..."`), over one sd-bus connection per process
+// (main thread only); failures throw mockbus::Error.  Values read back are
+// "type:value" strings: "b:true", "as:[a,b]", "a{sv}:{k=s:v}"; a variant in
+// a container keeps its type, and a Properties.Set value shows the type it
+// was sent with.
 
 #include <bit>
 #include <concepts>
@@ -30,8 +25,8 @@ struct sd_bus;
 namespace kestrel::test::mockbus
 {
 
-/** A mocked service: its key in sim/mocks, bus name, and main object (where
- *  the Mock control interface is). */
+/** A mock: its key in sim/mocks, bus name, and the object with its Mock
+ *  control interface. */
 struct Service
 {
     const char* key;
@@ -63,17 +58,20 @@ inline constexpr Service tempSensor{"temp_sensor",
                                     "xyz.openbmc_project.HwmonTempSensor",
                                     "/xyz/openbmc_project/sensors"};
 
-/** A D-Bus error ("NAME: message") or a local failure. */
 struct Error : std::runtime_error
 {
     using std::runtime_error::runtime_error;
 };
 
-/** The connection to the sandbox's bus; throws outside the sandbox, so no
- *  test reaches the host's bus. */
+/** The sandbox's bus; throws outside it, so no test reaches the host's. */
 sd_bus* bus();
 
-/** One recorded call, in the order the mock process received it. */
+/** Calls MEMBER of the Mock interface on the mock's main object with string
+ *  arguments (the mock converts them from text). */
+void callMock(const Service& service, const char* member,
+              std::initializer_list<std::string_view> args = {});
+
+/** One recorded call, in the order the mock received them. */
 struct Call
 {
     uint64_t seq = 0;
@@ -84,18 +82,22 @@ struct Call
 
 void PrintTo(const Call& call, std::ostream* os);
 
-/** The calls recorded on any of the mock's objects since clearCalls()
- *  (Properties.Set included, Get and GetAll not). */
+/** The calls on any of its objects since clearCalls() (Properties.Set
+ *  included, Get and GetAll not), all or those of one method. */
 std::vector<Call> allCalls(const Service& service);
-
-/** The recorded calls of one method name (on any object). */
 std::vector<Call> calls(const Service& service, std::string_view method);
+inline void clearCalls(const Service& service)
+{
+    callMock(service, "ClearAllCalls");
+}
 
-/** Forget the mock's recorded calls. */
-void clearCalls(const Service& service);
-
-/** Back to the initial objects, properties and methods, with no calls. */
-void reset(const Service& service);
+/** Back to the initial objects, properties and methods, with no calls (Reset
+ *  keeps the main object's own log). */
+inline void reset(const Service& service)
+{
+    callMock(service, "Reset");
+    clearCalls(service);
+}
 
 /** A value to send: signature and text; basic types, and arrays of them as
  *  "[a,b]" (no commas in elements). */
@@ -128,26 +130,40 @@ struct Value
 };
 
 /** Until reset(), method NAME answers errorName; the call is recorded. */
-void failMethod(const Service& service, const std::string& path,
-                const std::string& iface, const std::string& name,
-                const std::string& inSig, const std::string& outSig,
-                const std::string& errorName, const std::string& message);
+inline void failMethod(const Service& service, const std::string& path,
+                       const std::string& iface, const std::string& name,
+                       const std::string& inSig, const std::string& outSig,
+                       const std::string& errorName, const std::string& message)
+{
+    callMock(service, "FailMethod",
+             {path, iface, name, inSig, outSig, errorName, message});
+}
 
 /** Until reset(), Properties.Set of this one property fails. */
-void failSet(const Service& service, const std::string& path,
-             const std::string& property, const std::string& errorName,
-             const std::string& message);
+inline void failSet(const Service& service, const std::string& path,
+                    const std::string& property, const std::string& errorName,
+                    const std::string& message)
+{
+    callMock(service, "FailSet", {path, property, errorName, message});
+}
 
-/** Stores an existing property's value unchecked (the wrong type on
- *  purpose, too), emitting PropertiesChanged. */
-void updateProperty(const Service& service, const std::string& path,
-                    const std::string& iface, const std::string& prop,
-                    const Value& value);
-void updateProperty(const Service& service, const std::string& path,
-                    const std::string& iface, const std::string& prop,
-                    std::string_view sig, std::string_view value);
+/** Stores a property's value unchecked (of the wrong type, too), emitting
+ *  PropertiesChanged. */
+inline void updateProperty(const Service& service, const std::string& path,
+                           const std::string& iface, const std::string& prop,
+                           const Value& value)
+{
+    callMock(service, "UpdatePropertyText",
+             {path, iface, prop, value.sig, value.text});
+}
+inline void updateProperty(const Service& service, const std::string& path,
+                           const std::string& iface, const std::string& prop,
+                           std::string_view sig, std::string_view value)
+{
+    updateProperty(service, path, iface, prop, Value(sig, value));
+}
 
-/** The property's current value as "type:value", read with Properties.Get. */
+/** The property's value as "type:value", read with Properties.Get. */
 std::string getProperty(const Service& service, const std::string& path,
                         const std::string& iface, const std::string& prop);
 
@@ -157,21 +173,19 @@ void emitSignal(const Service& service, const std::string& path,
                 const std::vector<Value>& args);
 
 /** Emits PropertiesChanged with this value, leaving the stored one. */
-void emitPropertiesChanged(const Service& service, const std::string& path,
-                           const std::string& iface, const std::string& prop,
-                           const Value& value);
+inline void emitPropertiesChanged(const Service& service,
+                                  const std::string& path,
+                                  const std::string& iface,
+                                  const std::string& prop, const Value& value)
+{
+    callMock(service, "EmitPropertiesChangedText",
+             {path, iface, prop, value.sig, value.text});
+}
 
-/** Stops the mock and waits until its name has left the bus. */
+/** Stops the mock and waits until its name has left the bus; starts it
+ *  (parameters as JSON, else SB_PARAMS_<key>) and waits until it answers. */
 void stopMock(const Service& service);
-void stopMock(std::string_view key);
-
-/** Starts the mock (parameters as JSON, else SB_PARAMS_<key>) and waits
- *  until it answers. */
 void startMock(const Service& service, const std::string& paramsJson = {});
-void startMock(std::string_view key, const std::string& paramsJson = {});
-
-/** True while some connection owns the service's bus name. */
-bool hasOwner(const Service& service);
 
 /** gtest fixture base: skips outside the sandbox, and before each test
  *  resets the listed mocks, starting any an earlier test stopped. */

@@ -38,8 +38,7 @@ void checkRange(std::size_t size, std::size_t offset, std::size_t count)
 
 void* kestrelProvider()
 {
-    // Once per process, as ipmid loads it: every suite of the binary then
-    // talks to the same registrations and the same library state.
+    // Once per process: every suite shares registrations and state.
     static void* const lib = loadOnce();
     return lib;
 }

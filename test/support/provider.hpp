@@ -1,8 +1,8 @@
 #pragma once
 
-// libkestrelipmi loaded into the host's registry as ipmid loads it, once per
-// test process, and requests sent to it through the host's dispatcher; and
-// the board EEPROM image the sandbox gives the library (EEPROM_PATH).
+// libkestrelipmi loaded into the host's registry once per test process, as
+// ipmid loads it; requests through the host's dispatcher; and the board
+// EEPROM image the sandbox gives the library (EEPROM_PATH).
 
 #include <dlfcn.h>
 
@@ -17,9 +17,8 @@ namespace kestrel::test
 
 using Bytes = std::vector<uint8_t>;
 
-/** A completion code and the response bytes after it.  This header keeps
- *  clear of the host's Asio headers, so a test that only sends requests
- *  compiles quickly; host_bus.hpp has the host's own connection. */
+/** A completion code and the response bytes.  (No Asio here, so a test that
+ *  only sends requests compiles quickly; host_bus.hpp has a connection.) */
 struct Reply
 {
     ipmi::Cc cc;
@@ -27,9 +26,8 @@ struct Reply
 };
 
 /** The library's handle, loading the build's provider directory on the
- *  first call; null when the library is not the one provider there.  Any
- *  library a test wants the provider to bind to in place of a real one
- *  (a test double) must be loaded before the first call. */
+ *  first call (load test doubles before); null unless it is the one
+ *  provider there. */
 void* kestrelProvider();
 
 /** A function or variable the library exports, or null. */
@@ -40,20 +38,17 @@ T providerSymbol(const char* name)
     return lib == nullptr ? nullptr : reinterpret_cast<T>(::dlsym(lib, name));
 }
 
-/** One request through the host's dispatcher, run to completion on an
- *  io_context of its own and with no connection of the host's: what a
- *  legacy handler, which opens its own, sees. */
+/** One request through the dispatcher on an io_context of its own and with
+ *  no connection: what a legacy handler, which opens its own, sees. */
 Reply send(ipmi::NetFn netFn, ipmi::Cmd cmd, const Bytes& data = {});
 
-/** A request to the board's OEM NetFn 0x3A, loading the library on first
- *  use: the completion code followed by the response bytes, for tables. */
+/** A request to NetFn 0x3A, loading the library: cc and response bytes. */
 Bytes ask(ipmi::Cmd cmd, const Bytes& data = {});
 
-/** `count` bytes of the EEPROM image from `offset`.  These read and rewrite
- *  the whole image file, and throw std::out_of_range past its end. */
+/** The EEPROM image's bytes from `offset`; these throw std::out_of_range
+ *  past its end.  Erased bytes read 0xFF. */
 Bytes readEeprom(std::size_t offset, std::size_t count);
 void writeEeprom(std::size_t offset, std::span<const uint8_t> bytes);
-/** Sets `count` bytes from `offset` to 0xFF, as an erased part reads. */
 void eraseEeprom(std::size_t offset, std::size_t count);
 
 } // namespace kestrel::test

@@ -25,7 +25,6 @@ namespace
     throw std::system_error(errno, std::generic_category(), what);
 }
 
-// $SB_RUN, the sandbox's run directory.
 std::filesystem::path runDir(const char* what)
 {
     const char* run = std::getenv("SB_RUN");
@@ -37,36 +36,20 @@ std::filesystem::path runDir(const char* what)
     return run;
 }
 
-// The complete lines of the recorder's file; a line still being written (no
-// newline yet) is left for the next call.
+// The recorder's complete lines; one still being written waits for the next.
 std::vector<std::string> journalLines()
 {
-    std::filesystem::path file = runDir("the journal") / "journal.jsonl";
-    std::ifstream in(file);
-    if (!in)
-    {
-        throwErrno("open " + file.string());
-    }
+    std::string text = readTextFile(runDir("the journal") / "journal.jsonl");
     std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line) && !in.eof();)
+    for (std::size_t at = 0, nl; (nl = text.find('\n', at)) != text.npos;
+         at = nl + 1)
     {
-        if (!line.empty())
+        if (nl > at)
         {
-            lines.push_back(std::move(line));
+            lines.push_back(text.substr(at, nl - at));
         }
     }
     return lines;
-}
-
-std::string contents(int fd)
-{
-    std::string data;
-    char buf[65536];
-    for (ssize_t n; (n = ::pread(fd, buf, sizeof buf, data.size())) > 0;)
-    {
-        data.append(buf, static_cast<std::size_t>(n));
-    }
-    return data;
 }
 
 } // namespace
@@ -84,8 +67,8 @@ void requireSandbox()
 {
     if (!inSandbox())
     {
-        std::cerr
-            << "refusing to run outside the board sandbox (use sim/sandbox)\n";
+        std::cerr << "refusing to run outside the board sandbox "
+                     "(use sim/sandbox)\n";
         std::exit(77);
     }
 }
@@ -107,15 +90,6 @@ std::size_t journalMark()
     return journalLines().size();
 }
 
-std::optional<JournalEntry> waitForJournal(const std::string& message,
-                                           std::size_t since,
-                                           std::chrono::milliseconds timeout)
-{
-    return waitForJournal(
-        [&message](const JournalEntry& e) { return e.message() == message; },
-        since, timeout);
-}
-
 std::optional<JournalEntry>
     waitForJournal(const std::function<bool(const JournalEntry&)>& pred,
                    std::size_t since, std::chrono::milliseconds timeout)
@@ -124,7 +98,6 @@ std::optional<JournalEntry>
     std::size_t next = since;
     waitUntil(
         [&] {
-            // Look at each entry once: only those added since the last poll.
             std::vector<std::string> lines = journalLines();
             for (; next < lines.size() && !found; ++next)
             {
@@ -155,9 +128,8 @@ RunResult run(const std::vector<std::string>& argv, std::string_view input)
         args.push_back(const_cast<char*>(a.c_str()));
     }
     args.push_back(nullptr);
-
-    // The streams are memory files rather than pipes: nothing to pump while
-    // the child runs, and a daemon it leaves behind cannot hold them open.
+    // Memory files rather than pipes: nothing to pump while the child runs,
+    // and a daemon it leaves behind cannot hold them open.
     int in = ::memfd_create("stdin", MFD_CLOEXEC);
     int out = ::memfd_create("stdout", MFD_CLOEXEC);
     int err = ::memfd_create("stderr", MFD_CLOEXEC);
@@ -189,8 +161,8 @@ RunResult run(const std::vector<std::string>& argv, std::string_view input)
         result.status = WIFEXITED(status)     ? WEXITSTATUS(status)
                         : WIFSIGNALED(status) ? 128 + WTERMSIG(status)
                                               : -1;
-        result.out = contents(out);
-        result.err = contents(err);
+        result.out = readTextFile("/proc/self/fd/" + std::to_string(out));
+        result.err = readTextFile("/proc/self/fd/" + std::to_string(err));
     }
     for (int fd : {in, out, err})
     {
@@ -201,11 +173,6 @@ RunResult run(const std::vector<std::string>& argv, std::string_view input)
         throwErrno("fork");
     }
     return result;
-}
-
-std::string runCapture(const std::vector<std::string>& argv)
-{
-    return run(argv).out;
 }
 
 std::filesystem::path tempDir()
@@ -220,12 +187,6 @@ std::filesystem::path tempDir()
     return templ;
 }
 
-std::vector<uint8_t> readFile(const std::filesystem::path& path)
-{
-    std::string data = readTextFile(path);
-    return {data.begin(), data.end()};
-}
-
 std::string readTextFile(const std::filesystem::path& path)
 {
     std::ifstream in(path, std::ios::binary);
@@ -235,14 +196,6 @@ std::string readTextFile(const std::filesystem::path& path)
         throwErrno("read " + path.string());
     }
     return data;
-}
-
-void writeFile(const std::filesystem::path& path,
-               std::span<const uint8_t> bytes)
-{
-    writeFile(path,
-              std::string_view(reinterpret_cast<const char*>(bytes.data()),
-                               bytes.size()));
 }
 
 void writeFile(const std::filesystem::path& path, std::string_view text)

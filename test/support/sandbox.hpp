@@ -1,11 +1,9 @@
 #pragma once
 
-// Support for tests that run inside the board sandbox (sim/sandbox): the
-// guard that keeps them off the host, the journal the sandbox records, and
-// small process and file helpers.
+// Support for tests inside the board sandbox (sim/sandbox): the guard, the
+// journal the sandbox records, and process and file helpers.
 
 #include <chrono>
-#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -22,8 +20,8 @@ namespace kestrel::test
 
 using namespace std::chrono_literals;
 
-/** True only inside the board sandbox: KESTREL_SANDBOX_TOKEN is set and equals
- *  the token the sandbox wrote to /run/kestrel-sandbox/token. */
+/** True only when KESTREL_SANDBOX_TOKEN equals the token the sandbox wrote
+ *  to /run/kestrel-sandbox/token. */
 bool inSandbox();
 
 /** Exits with 77 (skipped) unless inSandbox(). */
@@ -34,7 +32,7 @@ struct JournalEntry
 {
     std::map<std::string, std::string> fields;
 
-    /** The field's value, or an empty string when the entry lacks it. */
+    /** The field's value, or "" when the entry lacks it. */
     const std::string& operator[](const std::string& name) const;
     const std::string& message() const
     {
@@ -42,23 +40,25 @@ struct JournalEntry
     }
 };
 
-/** Lets gtest show the whole entry when an assertion on one fails. */
 void PrintTo(const JournalEntry& entry, std::ostream* os);
 
 /** The number of entries recorded so far, to look only at later ones. */
 std::size_t journalMark();
 
-/** Waits for the first entry at index >= since whose MESSAGE equals message
- *  (the recorder runs in its own process); throws outside the sandbox. */
-std::optional<JournalEntry>
-    waitForJournal(const std::string& message, std::size_t since = 0,
-                   std::chrono::milliseconds timeout = 5s);
-
-/** As above, for the first entry matching pred. */
+/** Waits for the first entry at index >= since that matches pred, or whose
+ *  MESSAGE is message; throws outside the sandbox. */
 std::optional<JournalEntry>
     waitForJournal(const std::function<bool(const JournalEntry&)>& pred,
                    std::size_t since = 0,
                    std::chrono::milliseconds timeout = 5s);
+inline std::optional<JournalEntry>
+    waitForJournal(const std::string& message, std::size_t since = 0,
+                   std::chrono::milliseconds timeout = 5s)
+{
+    return waitForJournal(
+        [&message](const JournalEntry& e) { return e.message() == message; },
+        since, timeout);
+}
 
 /** Polls `done` every 10 ms until it holds or `timeout` has passed; returns
  *  its last answer. */
@@ -67,30 +67,36 @@ bool waitUntil(const std::function<bool()>& done,
 
 struct RunResult
 {
-    /** Exit code; 128 + signal number when killed by a signal; 127 when
-     *  the program could not be executed. */
+    /** Exit code; 128 + signal when killed; 127 when it could not run. */
     int status = -1;
     std::string out;
     std::string err;
 };
 
-/** Runs argv[0] (looked up in PATH) with no shell, feeding input on stdin
- *  and capturing stdout and stderr. */
+/** Runs argv (looked up in PATH, no shell) with input on stdin. */
 RunResult run(const std::vector<std::string>& argv,
               std::string_view input = {});
+inline std::string runCapture(const std::vector<std::string>& argv)
+{
+    return run(argv).out;
+}
 
-/** Runs a program and returns its stdout. */
-std::string runCapture(const std::vector<std::string>& argv);
-
-/** A new empty directory under $SB_RUN/tmp (kept with the run directory when
- *  a run fails); throws outside the sandbox. */
+/** A new empty directory under $SB_RUN/tmp; throws outside the sandbox. */
 std::filesystem::path tempDir();
 
 /** Whole-file helpers; they throw std::system_error on failure. */
-std::vector<uint8_t> readFile(const std::filesystem::path& path);
 std::string readTextFile(const std::filesystem::path& path);
-void writeFile(const std::filesystem::path& path,
-               std::span<const uint8_t> bytes);
 void writeFile(const std::filesystem::path& path, std::string_view text);
+inline std::vector<uint8_t> readFile(const std::filesystem::path& path)
+{
+    std::string data = readTextFile(path);
+    return {data.begin(), data.end()};
+}
+inline void writeFile(const std::filesystem::path& path,
+                      std::span<const uint8_t> bytes)
+{
+    writeFile(path,
+              {reinterpret_cast<const char*>(bytes.data()), bytes.size()});
+}
 
 } // namespace kestrel::test

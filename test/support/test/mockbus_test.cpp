@@ -1,7 +1,6 @@
-// Runs as `sim/sandbox --mocks all -- mockbus_test`: a reset undoes whatever
-// a test did to a mock, so no test passes on the state an earlier one left.
-// Calls go over raw sd-bus, so error names are seen exactly as a client of
-// the real service would see them.
+// A reset undoes whatever a test did to a mock, so no test passes on the
+// state an earlier one left; raw sd-bus calls see error names as a client of
+// the real service would.
 
 #include "mockbus.hpp"
 
@@ -29,7 +28,7 @@ constexpr const char* ethIface =
 constexpr const char* eth0 = "/xyz/openbmc_project/network/eth0";
 constexpr const char* eth3 = "/xyz/openbmc_project/network/eth3";
 
-// One raw call: the error name, "" on success; the reply in *reply.
+// The error name of a raw call, "" on success.
 template <typename... Args>
 std::string rawCall(const mockbus::Service& to, const char* path,
                     const char* iface, const char* member,
@@ -56,17 +55,9 @@ std::string setSsh()
                    "Set", nullptr, "ssv", ethIface, "SSH", "b", 0);
 }
 
-class MockChecks : public mockbus::MockTest
-{
-  protected:
-    MockChecks() : MockTest({mockbus::systemd, mockbus::led, mockbus::network})
-    {
-    }
-};
-
 } // namespace
 
-TEST_F(MockChecks, ResetUndoesWhatATestDidToAMock)
+TEST(MockChecks, ResetUndoesWhatATestDidToAMock)
 {
     // Injected failures, a stopped unit, a wrongly typed value, a new object.
     mockbus::failMethod(mockbus::systemd, mockbus::systemd.mainPath, manager,

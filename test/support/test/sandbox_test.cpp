@@ -1,6 +1,5 @@
-// Inside the board sandbox: the journal recorder's field rules and the
-// helpers, where a fault would let other tests pass checking nothing.  (The
-// guard itself is checked from the host, by sandbox_host_test.sh.)
+// The journal recorder's field rules and the helpers, where a fault would let
+// other tests pass checking nothing (the guard: sandbox_host_test.sh).
 
 #define SD_JOURNAL_SUPPRESS_LOCATION
 #include "sandbox.hpp"
@@ -15,8 +14,7 @@
 
 using namespace kestrel::test;
 
-// The recorder keeps only what journald would: a field the real journal
-// drops must not satisfy a test here.
+// The recorder keeps only what journald would.
 TEST(Journal, RecorderAppliesJournaldFieldRules)
 {
     const std::string msg = "rules " + std::to_string(::getpid());
@@ -54,12 +52,13 @@ TEST(Journal, RecorderAppliesJournaldFieldRules)
     EXPECT_EQ(entry->fields, expected);
 }
 
-// Tests compare these statuses with 0, and set-ups write board files with
-// these: a program that could not run or was killed must never read as a
-// success, nor a failed write leave a test checking an earlier test's state.
+// A program that could not run or was killed, or a failed write, must never
+// read as a success.
 TEST(Helpers, FailuresNeverReadAsSuccess)
 {
-    EXPECT_EQ(run({"sh", "-c", "echo out; echo err >&2; exit 5"}).status, 5);
+    RunResult r = run({"sh", "-c", "cat; echo err >&2; exit 5"}, "in\n");
+    EXPECT_EQ(r.status, 5);
+    EXPECT_EQ(r.out + r.err, "in\nerr\n");
     EXPECT_EQ(run({"no-such-program-anywhere"}).status, 127);
     EXPECT_EQ(run({"sh", "-c", "kill -9 $$"}).status, 128 + 9);
     auto a = tempDir();
