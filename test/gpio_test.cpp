@@ -75,10 +75,6 @@ TEST(Gpio, GetSetAndTheFaultLineReachLibgpiodAndTheLed)
     board();
     auto mark = journalMark();
     EXPECT_THAT(ask(0x10, {0x33, 0x07, 0x01}), ElementsAre(0x00, 0x33, 7, 0));
-    EXPECT_EQ(mockbus::getProperty(
-                  mockbus::led, "/xyz/openbmc_project/led/groups/system_fault",
-                  "xyz.openbmc_project.Led.Group", "Asserted"),
-              "b:true");
     EXPECT_EQ(mockbus::calls(mockbus::led, "Set").size(), 1u);
     auto entry = waitForJournal("ipmiSetGPIOHL x5", mark);
     EXPECT_EQ(entry ? (*entry)["PRIORITY"] : "none", "3");
