@@ -45,7 +45,6 @@ TEST(Misc, RequestsReachTheirFilesAndStoreAndFailuresAreReported)
                          0x39, 0x3A, 0x3B, 0x3C, 0x3D, 0x3E, 0x3F};
     // "misc" goes through the dispatcher, the others to the handler by name.
     const std::tuple<std::string, Bytes, Bytes> rows[] = {
-        {"misc", {0x43}, {0x00, 0xEF, 0x40, 0x19}},
         {"misc", {0x43, 0x01}, {0x00, 0xC2, 0x25, 0x39}},
         {"misc", {0xB0, 0x00, 0xFE}, {0x00}},
         // GARP keeps its own key beside Wake-on-LAN's.
