@@ -43,7 +43,6 @@ TEST(Fan, SmartFanAndInitDutyReachTheUnitThePwmsAndTheEeprom)
     EXPECT_EQ(pwm("hwmon3/pwm1") + "|" + pwm("hwmon3/pwm2") + "|" +
                   pwm("hwmon3/pwm3") + "|" + pwm("hwmon7/pwm1"),
               "51|127|0\n|255\n");
-    EXPECT_EQ(ask(0x02, {0x01, 0x02}), (Bytes{0x00, 20, 49, 0, 0, 0, 0, 0, 0}));
 
     // The initial duties: exactly the given bytes, at 0x3F40.
     eraseEeprom(0x3F3F, 10);
