@@ -4,11 +4,9 @@
 
 #include <cstdlib>
 
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 using namespace kestrel::test;
-using testing::HasSubstr;
 
 // The clients have no timeouts of their own: a server fault would hang them.
 static RunResult raw(const std::string& args)
@@ -27,7 +25,7 @@ static RunResult execute(const std::string& request)
                     request});
 }
 
-TEST(Ipmitool, AnswersAndErrorsReachIpmitoolAndBusctl)
+TEST(Ipmitool, AnswersReachIpmitoolAndBusctl)
 {
     // ipmid gets the simulated libgpiod in place of the real one.
     IpmidProcess host({tempDir() / "ipmi.sock", {GPIOD_DOUBLE}});
@@ -38,12 +36,6 @@ TEST(Ipmitool, AnswersAndErrorsReachIpmitoolAndBusctl)
     EXPECT_EQ(raw("0x3a 0xab").out,
               " ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff\n"
               " ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff\n");
-
-    // An error reaches the client (docs/commands.md shows more), and the
-    // host keeps serving: the numbers of the client's closing BYE.
-    RunResult r = raw("0x3f 0xff");
-    EXPECT_EQ(r.status, 1);
-    EXPECT_THAT(r.err, HasSubstr("rsp=0xc1"));
 
     // busctl calls the execute method beside ipmitool (docs/commands.md
     // shows an error answer there), and the same host serves both.

@@ -5,9 +5,8 @@
 extern "C" {
 #endif
 
-/* The calls since the last reset, a line each: the entry point (xfer, write,
- * read), the device, the address, the written bytes in hex, the read
- * length. */
+/* The calls since the last reset, a line each: "xfer|write|read DEVICE
+ * ADDRESS WRITTEN-HEX READ-LENGTH". */
 const char* smbridge_double_calls(void);
 /* Forgets the calls. */
 void smbridge_double_reset(void);
