@@ -2,8 +2,9 @@
 // that what they measure is the bus and the program under test, not a
 // library of ours.
 //
-//   kbench serve NAME...     answers every Properties.Get (u 42, or the
-//                            host state for CurrentHostState) and counts
+//   kbench serve NAME...     answers every Properties.Get (u 42; the host
+//                            state for CurrentHostState, true for an LED
+//                            group's Asserted) and counts
 //                            every Properties.Set, under each NAME; prints
 //                            "ready" once the names are taken
 //   kbench rtt N             reads requests ("LABEL NETFN CMD [BYTE...]")
@@ -13,7 +14,9 @@
 //                            daemon for one of them, the tasks it started,
 //                            the completion code, and median and p99 of the
 //                            N Properties.Get to `kbench serve` (the floor)
-//                            taken in turn with them.
+//                            taken in turn with them, and the median of the
+//                            floor plus a replay of ipmid's calls to its
+//                            peers for one request.
 //   kbench system N          median and p99 of N system("true") (µs)
 //   kbench get N SERVICE PATH IFACE PROP
 //                            median and p99 of N Properties.Get (µs)
@@ -134,6 +137,10 @@ int onCall(sd_bus_message* m, void*, sd_bus_error*)
     {
         return sd_bus_reply_method_return(m, "v", "u", setCount);
     }
+    if (std::strcmp(prop, "Asserted") == 0)
+    {
+        return sd_bus_reply_method_return(m, "v", "b", 1);
+    }
     return sd_bus_reply_method_return(m, "v", "u", 42U);
 }
 
@@ -221,6 +228,30 @@ double floorOnce(sd_bus* bus)
     return t;
 }
 
+// The same call as `seen` (destination, object, member, arguments), sent
+// from here and waited for: what that one call of a handler costs against
+// the very peer it went to.  An error reply counts as an answer.
+double replay(sd_bus* bus, sd_bus_message* seen)
+{
+    sd_bus_message* call = nullptr;
+    check(sd_bus_message_new_method_call(
+              bus, &call, sd_bus_message_get_destination(seen),
+              sd_bus_message_get_path(seen), sd_bus_message_get_interface(seen),
+              sd_bus_message_get_member(seen)),
+          "new replay");
+    check(sd_bus_message_rewind(seen, 1), "rewind");
+    check(sd_bus_message_copy(call, seen, 1), "copy");
+    sd_bus_error error = SD_BUS_ERROR_NULL;
+    sd_bus_message* reply = nullptr;
+    double t0 = now();
+    sd_bus_call(bus, call, 0, &error, &reply);
+    double t = now() - t0;
+    sd_bus_error_free(&error);
+    sd_bus_message_unref(reply);
+    sd_bus_message_unref(call);
+    return t;
+}
+
 long lastPid()
 {
     std::ifstream in("/proc/sys/kernel/ns_last_pid");
@@ -260,8 +291,10 @@ struct Monitor
     }
 
     // Reads until the marker call of this process; counts ipmid's calls to
-    // peers and to the bus daemon on the way.
-    void drain(const char* marker, int& peers, int& daemon)
+    // peers and to the bus daemon on the way, and keeps the calls to peers
+    // in `seen` when it is given.
+    void drain(const char* marker, int& peers, int& daemon,
+               std::vector<sd_bus_message*>* seen = nullptr)
     {
         peers = daemon = 0;
         for (;;)
@@ -285,6 +318,10 @@ struct Monitor
                 bool toDaemon = dest != nullptr &&
                                 std::strcmp(dest, "org.freedesktop.DBus") == 0;
                 (toDaemon ? daemon : peers)++;
+                if (!toDaemon && seen != nullptr)
+                {
+                    seen->push_back(sd_bus_message_ref(m));
+                }
             }
             bool done =
                 sender != nullptr && me == sender && member != nullptr &&
@@ -365,6 +402,8 @@ int rtt(int argc, char** argv)
         int peers = 0, daemon = 0;
         long tasks = 0;
         int cc = -1;
+        // ipmid's calls to peers for one request, replayed beside it.
+        std::vector<sd_bus_message*> calls;
     };
     std::vector<Counts> counts(requests.size());
     {
@@ -384,7 +423,8 @@ int rtt(int argc, char** argv)
                 sd_bus_message_unref(call);
                 std::string marker = ":kbench." + std::to_string(i);
                 nameOwner(bus, marker.c_str());
-                mon.drain(marker.c_str(), counts[i].peers, counts[i].daemon);
+                mon.drain(marker.c_str(), counts[i].peers, counts[i].daemon,
+                          pass == 2 ? &counts[i].calls : nullptr);
             }
         }
         sd_bus_flush_close_unref(mon.bus);
@@ -401,7 +441,7 @@ int rtt(int argc, char** argv)
         // Commands that start processes are slow: fewer rounds keep the
         // run short.
         int rounds = counts[i].tasks > 0 ? std::max(n / 20, 20) : n;
-        std::vector<double> samples, floors;
+        std::vector<double> samples, floors, peerFloors;
         for (int k = 0; k < rounds / 10 + 1; ++k)
         {
             sd_bus_message* call = newExecute(bus, requests[i]);
@@ -411,6 +451,12 @@ int rtt(int argc, char** argv)
         for (int k = 0; k < rounds; ++k)
         {
             floors.push_back(floorOnce(bus) * 1e6);
+            double peerFloor = floors.back();
+            for (sd_bus_message* seen : counts[i].calls)
+            {
+                peerFloor += replay(bus, seen) * 1e6;
+            }
+            peerFloors.push_back(peerFloor);
             sd_bus_message* call = newExecute(bus, requests[i]);
             double t0 = now();
             execute(bus, call);
@@ -419,9 +465,15 @@ int rtt(int argc, char** argv)
         }
         auto [m, p] = spread(samples);
         auto [fm, fp] = spread(floors);
-        std::printf("%s\t%.1f\t%.1f\t%d\t%d\t%ld\t%d\t%.1f\t%.1f\n",
+        auto [pm, pp] = spread(peerFloors);
+        std::printf("%s\t%.1f\t%.1f\t%d\t%d\t%ld\t%d\t%.1f\t%.1f\t%.1f\n",
                     requests[i].label.c_str(), m, p, counts[i].peers,
-                    counts[i].daemon, counts[i].tasks, counts[i].cc, fm, fp);
+                    counts[i].daemon, counts[i].tasks, counts[i].cc, fm, fp,
+                    pm);
+        for (sd_bus_message* seen : counts[i].calls)
+        {
+            sd_bus_message_unref(seen);
+        }
         std::fflush(stdout);
     }
     return 0;

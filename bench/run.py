@@ -118,6 +118,17 @@ mock_med, mock_p99 = subprocess.run(
     [KBENCH, "get", "500", "xyz.openbmc_project.LED.GroupManager",
      "/xyz/openbmc_project/led/groups/bmc_booted", "xyz.openbmc_project.Led.Group",
      "Asserted"], capture_output=True, text=True, check=True).stdout.split()
+# The one command whose only peer is the LED manager, once more with a C
+# LED manager in place of the mock: the host's cost for a blocking call
+# against a peer as fast as the floor's.
+boot = next(label for label, (name, _) in labels.items() if name == "Get Boot Complete")
+stop_mock("led")
+c_led = start("serve", "xyz.openbmc_project.LED.GroupManager")
+c_row = subprocess.run([KBENCH, "rtt", str(ROUNDS)], input=stdin.splitlines()[int(boot[1:])] + "\n",
+                       text=True, capture_output=True, check=True).stdout.split("\t")
+stop(c_led)
+subprocess.run(["bash", "-c", f'. "$SB_DIR/lib/sandbox-lib.sh"; sb_start_mock led && sb_wait_mock led'],
+               check=True)
 stop(floor_server)
 
 emit("## Commands through `execute` (µs)")
@@ -129,18 +140,37 @@ emit("Floor: one Properties.Get to a second C sd-bus process, taken in turn "
      "process started.  Bus-daemon calls are ipmid's calls to "
      "org.freedesktop.DBus.  The peers the handlers call are the board's "
      "Python mocks: one Properties.Get to one of them (the LED manager) "
-     f"takes median {float(mock_med):.0f}, p99 {float(mock_p99):.0f}.")
+     f"takes median {float(mock_med):.0f}, p99 {float(mock_p99):.0f}.  "
+     "Peer floor: the floor plus the same calls the handler made, sent in "
+     "turn from the bench to the same peers; its ratio is the median over "
+     "it (plus one `system` median per process started).")
 emit()
 emit("| Command | Request | cc | median | p99 | floor median | floor p99 | "
-     "calls | bus-daemon calls | processes | ratio |")
-emit("|---|---|---|---|---|---|---|---|---|---|---|")
-for label, med, p99, calls, daemon, procs, cc, fmed, fp99 in rows:
+     "calls | bus-daemon calls | processes | ratio | peer floor | ratio to peer floor |")
+emit("|---|---|---|---|---|---|---|---|---|---|---|---|---|")
+
+
+def budgets(calls, procs, fmed, pmed):
+    extra = int(procs) * float(sys_med)
+    return (int(calls) + 1) * float(fmed) + extra, float(pmed) + extra
+
+
+for label, med, p99, calls, daemon, procs, cc, fmed, fp99, pmed in rows:
     name, raw = labels[label]
-    med, p99, fmed = float(med), float(p99), float(fmed)
-    budget = (int(calls) + 1) * fmed + int(procs) * float(sys_med)
+    med = float(med)
+    budget, peer_budget = budgets(calls, procs, fmed, pmed)
     emit(f"| {name} | {' '.join(f'{b:02x}' for b in raw)} | {int(cc):02x} | "
-         f"{med:.0f} | {p99:.0f} | {fmed:.0f} | {float(fp99):.0f} | {calls} | "
-         f"{daemon} | {procs} | {med / budget:.2f} |")
+         f"{med:.0f} | {float(p99):.0f} | {float(fmed):.0f} | {float(fp99):.0f} | {calls} | "
+         f"{daemon} | {procs} | {med / budget:.2f} | {float(pmed):.0f} | "
+         f"{med / peer_budget:.2f} |")
+emit()
+_, med, p99, calls, _, procs, cc, fmed, _, pmed = c_row
+budget, peer_budget = budgets(calls, procs, fmed, pmed)
+emit(f"Get Boot Complete with a C LED manager (`kbench serve`) in place of the "
+     f"mock: cc {int(cc):02x}, median {float(med):.0f}, p99 {float(p99):.0f}, "
+     f"floor {float(fmed):.0f}, {calls} call; ratio to ({calls} + 1) × floor "
+     f"{float(med) / budget:.2f}, to the peer floor {float(pmed):.0f}: "
+     f"{float(med) / peer_budget:.2f}.")
 emit()
 
 # --- dispatch inside the host -------------------------------------------
