@@ -33,6 +33,9 @@
 //                            CurrentHostState (this process answers as
 //                            xyz.openbmc_project.State.Host); prints the
 //                            median and p99 of that time (ms)
+//   kbench matches N M       N times: adds M watch rules at once and waits
+//                            for the bus to confirm them; prints the median
+//                            and p99 (ms)
 //   kbench idle              connects to the bus and waits (a bare client)
 #include <fcntl.h>
 #include <signal.h>
@@ -694,6 +697,51 @@ int start(int argc, char** argv)
     return 0;
 }
 
+// N watch rules of watchkeeper's shape added at once and confirmed with
+// one round trip, as it does at start-up, on a fresh connection each
+// time: what the bus itself spends on a configuration of N monitors.
+int matches(int argc, char** argv)
+{
+    if (argc < 2)
+    {
+        return 2;
+    }
+    int rounds = std::atoi(argv[0]);
+    int n = std::atoi(argv[1]);
+    std::vector<double> samples;
+    for (int k = 0; k < rounds; ++k)
+    {
+        sd_bus* bus = openBus();
+        std::vector<sd_bus_slot*> slots;
+        double t0 = now();
+        for (int i = 0; i < n; ++i)
+        {
+            std::string rule =
+                "type='signal',path='/bench/m" + std::to_string(i) +
+                "',member='PropertiesChanged',interface='org.freedesktop.DBus."
+                "Properties',arg0='xyz.openbmc_project.Bench',";
+            sd_bus_slot* slot = nullptr;
+            check(sd_bus_add_match_async(bus, &slot, rule.c_str(), nullptr,
+                                         nullptr, nullptr),
+                  "add match");
+            slots.push_back(slot);
+        }
+        nameOwner(bus, "org.freedesktop.DBus");
+        while (check(sd_bus_process(bus, nullptr), "process") > 0)
+        {
+        }
+        samples.push_back((now() - t0) * 1e3);
+        for (sd_bus_slot* slot : slots)
+        {
+            sd_bus_slot_unref(slot);
+        }
+        sd_bus_flush_close_unref(bus);
+    }
+    auto [m, p] = spread(samples);
+    std::printf("%.2f\t%.2f\n", m, p);
+    return 0;
+}
+
 int idle()
 {
     sd_bus* bus = openBus();
@@ -723,15 +771,11 @@ int main(int argc, char** argv)
     std::string mode = argv[1];
     using Mode = int (*)(int, char**);
     static const std::map<std::string, Mode> modes = {
-        {"serve", serve},
-        {"rtt", rtt},
-        {"get", get},
-        {"system", systemTrue},
-        {"listen", listen},
-        {"emit", emit},
-        {"sets", sets},
-        {"start", start},
-        {"idle", [](int, char**) { return idle(); }}};
+        {"serve", serve},     {"rtt", rtt},
+        {"get", get},         {"system", systemTrue},
+        {"listen", listen},   {"emit", emit},
+        {"sets", sets},       {"start", start},
+        {"matches", matches}, {"idle", [](int, char**) { return idle(); }}};
     if (auto it = modes.find(mode); it != modes.end())
     {
         return it->second(argc - 2, argv + 2);
