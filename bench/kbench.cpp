@@ -18,6 +18,7 @@
 //                            floor plus a replay of ipmid's calls to its
 //                            peers for one request.
 //   kbench system N          median and p99 of N system("true") (µs)
+//   kbench default N         median and p99 of N sd_bus_default() (µs)
 //   kbench get N SERVICE PATH IFACE PROP
 //                            median and p99 of N Properties.Get (µs)
 //   kbench listen N          counts PropertiesChanged of /bench/sensor;
@@ -510,6 +511,29 @@ int get(int argc, char** argv)
     return 0;
 }
 
+// N sd_bus_default() calls, each released at once, as a legacy handler's
+// blocking operations obtain and release the thread's default bus.  The
+// connection itself stays open (held here), so what is measured is the
+// choice of the default bus, not a connect.
+int defaultBus(int argc, char** argv)
+{
+    int n = argc > 0 ? std::atoi(argv[0]) : 1000;
+    sd_bus* held = nullptr;
+    check(sd_bus_default_system(&held), "sd_bus_default_system");
+    std::vector<double> samples;
+    for (int k = 0; k < n; ++k)
+    {
+        sd_bus* bus = nullptr;
+        double t0 = now();
+        check(sd_bus_default(&bus), "sd_bus_default");
+        sd_bus_unref(bus);
+        samples.push_back((now() - t0) * 1e6);
+    }
+    auto [m, p] = spread(samples);
+    std::printf("%.1f\t%.1f\n", m, p);
+    return 0;
+}
+
 int systemTrue(int argc, char** argv)
 {
     int n = argc > 0 ? std::atoi(argv[0]) : 100;
@@ -771,11 +795,17 @@ int main(int argc, char** argv)
     std::string mode = argv[1];
     using Mode = int (*)(int, char**);
     static const std::map<std::string, Mode> modes = {
-        {"serve", serve},     {"rtt", rtt},
-        {"get", get},         {"system", systemTrue},
-        {"listen", listen},   {"emit", emit},
-        {"sets", sets},       {"start", start},
-        {"matches", matches}, {"idle", [](int, char**) { return idle(); }}};
+        {"serve", serve},
+        {"rtt", rtt},
+        {"get", get},
+        {"system", systemTrue},
+        {"listen", listen},
+        {"emit", emit},
+        {"sets", sets},
+        {"start", start},
+        {"matches", matches},
+        {"default", defaultBus},
+        {"idle", [](int, char**) { return idle(); }}};
     if (auto it = modes.find(mode); it != modes.end())
     {
         return it->second(argc - 2, argv + 2);

@@ -114,6 +114,8 @@ rtt = subprocess.run([KBENCH, "rtt", str(ROUNDS)], input=stdin, text=True,
 rows = [r.split("\t") for r in rtt.splitlines()]
 sys_med, sys_p99 = subprocess.run([KBENCH, "system", "200"], capture_output=True,
                                   text=True, check=True).stdout.split()
+default_med, default_p99 = subprocess.run([KBENCH, "default", "2000"], capture_output=True,
+                                          text=True, check=True).stdout.split()
 mock_med, mock_p99 = subprocess.run(
     [KBENCH, "get", "500", "xyz.openbmc_project.LED.GroupManager",
      "/xyz/openbmc_project/led/groups/bmc_booted", "xyz.openbmc_project.Led.Group",
@@ -143,7 +145,11 @@ emit("Floor: one Properties.Get to a second C sd-bus process, taken in turn "
      f"takes median {float(mock_med):.0f}, p99 {float(mock_p99):.0f}.  "
      "Peer floor: the floor plus the same calls the handler made, sent in "
      "turn from the bench to the same peers; its ratio is the median over "
-     "it (plus one `system` median per process started).")
+     "it (plus one `system` median per process started).  A legacy "
+     "handler's blocking calls go out on the thread's default bus, taken "
+     "with `sd_bus_default()` for the handler: one such call, which reads "
+     "the process's cgroups to choose between the user and the system bus, "
+     f"takes median {float(default_med):.0f}, p99 {float(default_p99):.0f}.")
 emit()
 emit("| Command | Request | cc | median | p99 | floor median | floor p99 | "
      "calls | bus-daemon calls | processes | ratio | peer floor | ratio to peer floor |")
