@@ -24,6 +24,10 @@
 //   kbench listen N          counts PropertiesChanged of /bench/sensor;
 //                            prints the clock at the N-th (or the last
 //                            before 5 s without one) and the count
+//   kbench relay N           for each of N PropertiesChanged of
+//                            /bench/sensor, sends one LED Set without
+//                            waiting (64 unanswered at most), as
+//                            watchkeeper does for one LED action
 //   kbench emit N            prints the clock, then emits N
 //                            PropertiesChanged of /bench/sensor
 //   kbench sets N            waits until `kbench serve` counted N Sets
@@ -594,6 +598,77 @@ int listen(int argc, char** argv)
     return 0;
 }
 
+// What watchkeeper does on the bus for one LED action, done by a bare
+// client: one Properties.Set of an LED group's Asserted per signal, not
+// waited for, at most 64 unanswered at once (later ones queue).
+struct Relay
+{
+    sd_bus* bus = nullptr;
+    long seen = 0;
+    long queued = 0;
+    int pending = 0;
+
+    static int onSignal(sd_bus_message* m, void* self, sd_bus_error*)
+    {
+        auto* r = static_cast<Relay*>(self);
+        const char* iface = nullptr;
+        if (sd_bus_message_read(m, "s", &iface) >= 0)
+        {
+            ++r->seen;
+            ++r->queued;
+            r->send();
+        }
+        return 0;
+    }
+
+    static int onReply(sd_bus_message*, void* self, sd_bus_error*)
+    {
+        auto* r = static_cast<Relay*>(self);
+        --r->pending;
+        r->send();
+        return 0;
+    }
+
+    void send()
+    {
+        for (; pending < 64 && queued > 0; ++pending, --queued)
+        {
+            check(sd_bus_call_method_async(
+                      bus, nullptr, "xyz.openbmc_project.LED.GroupManager",
+                      "/xyz/openbmc_project/led/groups/bench",
+                      "org.freedesktop.DBus.Properties", "Set", onReply, this,
+                      "ssv", "xyz.openbmc_project.Led.Group", "Asserted", "b",
+                      1),
+                  "relay Set");
+        }
+    }
+};
+
+int relay(int argc, char** argv)
+{
+    long n = argc > 0 ? std::atol(argv[0]) : 1000;
+    Relay r;
+    r.bus = openBus();
+    std::string rule = std::string("type='signal',path='") + sensorPath +
+                       "',interface='org.freedesktop.DBus.Properties',"
+                       "member='PropertiesChanged',arg0='" +
+                       sensorInterface + "'";
+    check(sd_bus_add_match(r.bus, nullptr, rule.c_str(), Relay::onSignal, &r),
+          "add match");
+    std::printf("ready\n");
+    std::fflush(stdout);
+    // Until every Set of N signals is answered, or 5 s pass without news.
+    while (r.seen < n || r.queued > 0 || r.pending > 0)
+    {
+        int got = check(sd_bus_process(r.bus, nullptr), "process");
+        if (got == 0 && check(sd_bus_wait(r.bus, 5'000'000), "wait") == 0)
+        {
+            break;
+        }
+    }
+    return 0;
+}
+
 int emit(int argc, char** argv)
 {
     long n = argc > 0 ? std::atol(argv[0]) : 1000;
@@ -801,6 +876,7 @@ int main(int argc, char** argv)
         {"system", systemTrue},
         {"listen", listen},
         {"emit", emit},
+        {"relay", relay},
         {"sets", sets},
         {"start", start},
         {"matches", matches},
