@@ -46,6 +46,14 @@ void BusActuator::setLedAsserted(const std::string& path, bool asserted)
 
 void BusActuator::sendQueued()
 {
+    // A write that cannot even be built (a path the bus would refuse) is
+    // answered at once, from inside async_method_call: the loop already
+    // running here sends the rest, instead of one nested call per write.
+    if (sending)
+    {
+        return;
+    }
+    sending = true;
     while (pending < maxPending && !queued.empty())
     {
         auto [path, asserted] = std::move(queued.front());
@@ -65,6 +73,7 @@ void BusActuator::sendQueued()
             ledService, path, propertiesInterface, "Set", ledInterface,
             "Asserted", std::variant<bool>(asserted));
     }
+    sending = false;
 }
 
 void BusActuator::runCommand(const std::string& command)

@@ -66,6 +66,7 @@ class BusActuator : public Actuator
     sdbusplus::asio::connection& conn;
     std::deque<std::pair<std::string, bool>> queued;
     std::size_t pending = 0;
+    bool sending = false;
 
     void sendQueued();
 };
