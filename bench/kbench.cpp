@@ -2,8 +2,9 @@
 // that what they measure is the bus and the program under test, not a
 // library of ours.
 //
-//   kbench serve NAME...     answers every Properties.Get (u 42, or the
-//                            host state for CurrentHostState) and counts
+//   kbench serve NAME...     answers every Properties.Get (u 42; the host
+//                            state for CurrentHostState, true for an LED
+//                            group's Asserted) and counts
 //                            every Properties.Set, under each NAME; prints
 //                            "ready" once the names are taken
 //   kbench rtt N             reads requests ("LABEL NETFN CMD [BYTE...]")
@@ -13,13 +14,20 @@
 //                            daemon for one of them, the tasks it started,
 //                            the completion code, and median and p99 of the
 //                            N Properties.Get to `kbench serve` (the floor)
-//                            taken in turn with them.
+//                            taken in turn with them, and the median of the
+//                            floor plus a replay of ipmid's calls to its
+//                            peers for one request.
 //   kbench system N          median and p99 of N system("true") (µs)
+//   kbench default N         median and p99 of N sd_bus_default() (µs)
 //   kbench get N SERVICE PATH IFACE PROP
 //                            median and p99 of N Properties.Get (µs)
 //   kbench listen N          counts PropertiesChanged of /bench/sensor;
 //                            prints the clock at the N-th (or the last
 //                            before 5 s without one) and the count
+//   kbench relay N           for each of N PropertiesChanged of
+//                            /bench/sensor, sends one LED Set without
+//                            waiting (64 unanswered at most), as
+//                            watchkeeper does for one LED action
 //   kbench emit N            prints the clock, then emits N
 //                            PropertiesChanged of /bench/sensor
 //   kbench sets N            waits until `kbench serve` counted N Sets
@@ -30,6 +38,9 @@
 //                            CurrentHostState (this process answers as
 //                            xyz.openbmc_project.State.Host); prints the
 //                            median and p99 of that time (ms)
+//   kbench matches N M       N times: adds M watch rules at once and waits
+//                            for the bus to confirm them; prints the median
+//                            and p99 (ms)
 //   kbench idle              connects to the bus and waits (a bare client)
 #include <fcntl.h>
 #include <signal.h>
@@ -134,6 +145,10 @@ int onCall(sd_bus_message* m, void*, sd_bus_error*)
     {
         return sd_bus_reply_method_return(m, "v", "u", setCount);
     }
+    if (std::strcmp(prop, "Asserted") == 0)
+    {
+        return sd_bus_reply_method_return(m, "v", "b", 1);
+    }
     return sd_bus_reply_method_return(m, "v", "u", 42U);
 }
 
@@ -221,6 +236,30 @@ double floorOnce(sd_bus* bus)
     return t;
 }
 
+// The same call as `seen` (destination, object, member, arguments), sent
+// from here and waited for: what that one call of a handler costs against
+// the very peer it went to.  An error reply counts as an answer.
+double replay(sd_bus* bus, sd_bus_message* seen)
+{
+    sd_bus_message* call = nullptr;
+    check(sd_bus_message_new_method_call(
+              bus, &call, sd_bus_message_get_destination(seen),
+              sd_bus_message_get_path(seen), sd_bus_message_get_interface(seen),
+              sd_bus_message_get_member(seen)),
+          "new replay");
+    check(sd_bus_message_rewind(seen, 1), "rewind");
+    check(sd_bus_message_copy(call, seen, 1), "copy");
+    sd_bus_error error = SD_BUS_ERROR_NULL;
+    sd_bus_message* reply = nullptr;
+    double t0 = now();
+    sd_bus_call(bus, call, 0, &error, &reply);
+    double t = now() - t0;
+    sd_bus_error_free(&error);
+    sd_bus_message_unref(reply);
+    sd_bus_message_unref(call);
+    return t;
+}
+
 long lastPid()
 {
     std::ifstream in("/proc/sys/kernel/ns_last_pid");
@@ -260,8 +299,10 @@ struct Monitor
     }
 
     // Reads until the marker call of this process; counts ipmid's calls to
-    // peers and to the bus daemon on the way.
-    void drain(const char* marker, int& peers, int& daemon)
+    // peers and to the bus daemon on the way, and keeps the calls to peers
+    // in `seen` when it is given.
+    void drain(const char* marker, int& peers, int& daemon,
+               std::vector<sd_bus_message*>* seen = nullptr)
     {
         peers = daemon = 0;
         for (;;)
@@ -285,6 +326,10 @@ struct Monitor
                 bool toDaemon = dest != nullptr &&
                                 std::strcmp(dest, "org.freedesktop.DBus") == 0;
                 (toDaemon ? daemon : peers)++;
+                if (!toDaemon && seen != nullptr)
+                {
+                    seen->push_back(sd_bus_message_ref(m));
+                }
             }
             bool done =
                 sender != nullptr && me == sender && member != nullptr &&
@@ -365,6 +410,8 @@ int rtt(int argc, char** argv)
         int peers = 0, daemon = 0;
         long tasks = 0;
         int cc = -1;
+        // ipmid's calls to peers for one request, replayed beside it.
+        std::vector<sd_bus_message*> calls;
     };
     std::vector<Counts> counts(requests.size());
     {
@@ -384,7 +431,8 @@ int rtt(int argc, char** argv)
                 sd_bus_message_unref(call);
                 std::string marker = ":kbench." + std::to_string(i);
                 nameOwner(bus, marker.c_str());
-                mon.drain(marker.c_str(), counts[i].peers, counts[i].daemon);
+                mon.drain(marker.c_str(), counts[i].peers, counts[i].daemon,
+                          pass == 2 ? &counts[i].calls : nullptr);
             }
         }
         sd_bus_flush_close_unref(mon.bus);
@@ -401,7 +449,7 @@ int rtt(int argc, char** argv)
         // Commands that start processes are slow: fewer rounds keep the
         // run short.
         int rounds = counts[i].tasks > 0 ? std::max(n / 20, 20) : n;
-        std::vector<double> samples, floors;
+        std::vector<double> samples, floors, peerFloors;
         for (int k = 0; k < rounds / 10 + 1; ++k)
         {
             sd_bus_message* call = newExecute(bus, requests[i]);
@@ -411,6 +459,12 @@ int rtt(int argc, char** argv)
         for (int k = 0; k < rounds; ++k)
         {
             floors.push_back(floorOnce(bus) * 1e6);
+            double peerFloor = floors.back();
+            for (sd_bus_message* seen : counts[i].calls)
+            {
+                peerFloor += replay(bus, seen) * 1e6;
+            }
+            peerFloors.push_back(peerFloor);
             sd_bus_message* call = newExecute(bus, requests[i]);
             double t0 = now();
             execute(bus, call);
@@ -419,9 +473,15 @@ int rtt(int argc, char** argv)
         }
         auto [m, p] = spread(samples);
         auto [fm, fp] = spread(floors);
-        std::printf("%s\t%.1f\t%.1f\t%d\t%d\t%ld\t%d\t%.1f\t%.1f\n",
+        auto [pm, pp] = spread(peerFloors);
+        std::printf("%s\t%.1f\t%.1f\t%d\t%d\t%ld\t%d\t%.1f\t%.1f\t%.1f\n",
                     requests[i].label.c_str(), m, p, counts[i].peers,
-                    counts[i].daemon, counts[i].tasks, counts[i].cc, fm, fp);
+                    counts[i].daemon, counts[i].tasks, counts[i].cc, fm, fp,
+                    pm);
+        for (sd_bus_message* seen : counts[i].calls)
+        {
+            sd_bus_message_unref(seen);
+        }
         std::fflush(stdout);
     }
     return 0;
@@ -449,6 +509,29 @@ int get(int argc, char** argv)
               "Get");
         samples.push_back((now() - t0) * 1e6);
         sd_bus_message_unref(reply);
+    }
+    auto [m, p] = spread(samples);
+    std::printf("%.1f\t%.1f\n", m, p);
+    return 0;
+}
+
+// N sd_bus_default() calls, each released at once, as a legacy handler's
+// blocking operations obtain and release the thread's default bus.  The
+// connection itself stays open (held here), so what is measured is the
+// choice of the default bus, not a connect.
+int defaultBus(int argc, char** argv)
+{
+    int n = argc > 0 ? std::atoi(argv[0]) : 1000;
+    sd_bus* held = nullptr;
+    check(sd_bus_default_system(&held), "sd_bus_default_system");
+    std::vector<double> samples;
+    for (int k = 0; k < n; ++k)
+    {
+        sd_bus* bus = nullptr;
+        double t0 = now();
+        check(sd_bus_default(&bus), "sd_bus_default");
+        sd_bus_unref(bus);
+        samples.push_back((now() - t0) * 1e6);
     }
     auto [m, p] = spread(samples);
     std::printf("%.1f\t%.1f\n", m, p);
@@ -512,6 +595,77 @@ int listen(int argc, char** argv)
         }
     }
     std::printf("%.6f %ld\n", last, seen);
+    return 0;
+}
+
+// What watchkeeper does on the bus for one LED action, done by a bare
+// client: one Properties.Set of an LED group's Asserted per signal, not
+// waited for, at most 64 unanswered at once (later ones queue).
+struct Relay
+{
+    sd_bus* bus = nullptr;
+    long seen = 0;
+    long queued = 0;
+    int pending = 0;
+
+    static int onSignal(sd_bus_message* m, void* self, sd_bus_error*)
+    {
+        auto* r = static_cast<Relay*>(self);
+        const char* iface = nullptr;
+        if (sd_bus_message_read(m, "s", &iface) >= 0)
+        {
+            ++r->seen;
+            ++r->queued;
+            r->send();
+        }
+        return 0;
+    }
+
+    static int onReply(sd_bus_message*, void* self, sd_bus_error*)
+    {
+        auto* r = static_cast<Relay*>(self);
+        --r->pending;
+        r->send();
+        return 0;
+    }
+
+    void send()
+    {
+        for (; pending < 64 && queued > 0; ++pending, --queued)
+        {
+            check(sd_bus_call_method_async(
+                      bus, nullptr, "xyz.openbmc_project.LED.GroupManager",
+                      "/xyz/openbmc_project/led/groups/bench",
+                      "org.freedesktop.DBus.Properties", "Set", onReply, this,
+                      "ssv", "xyz.openbmc_project.Led.Group", "Asserted", "b",
+                      1),
+                  "relay Set");
+        }
+    }
+};
+
+int relay(int argc, char** argv)
+{
+    long n = argc > 0 ? std::atol(argv[0]) : 1000;
+    Relay r;
+    r.bus = openBus();
+    std::string rule = std::string("type='signal',path='") + sensorPath +
+                       "',interface='org.freedesktop.DBus.Properties',"
+                       "member='PropertiesChanged',arg0='" +
+                       sensorInterface + "'";
+    check(sd_bus_add_match(r.bus, nullptr, rule.c_str(), Relay::onSignal, &r),
+          "add match");
+    std::printf("ready\n");
+    std::fflush(stdout);
+    // Until every Set of N signals is answered, or 5 s pass without news.
+    while (r.seen < n || r.queued > 0 || r.pending > 0)
+    {
+        int got = check(sd_bus_process(r.bus, nullptr), "process");
+        if (got == 0 && check(sd_bus_wait(r.bus, 5'000'000), "wait") == 0)
+        {
+            break;
+        }
+    }
     return 0;
 }
 
@@ -642,6 +796,51 @@ int start(int argc, char** argv)
     return 0;
 }
 
+// N watch rules of watchkeeper's shape added at once and confirmed with
+// one round trip, as it does at start-up, on a fresh connection each
+// time: what the bus itself spends on a configuration of N monitors.
+int matches(int argc, char** argv)
+{
+    if (argc < 2)
+    {
+        return 2;
+    }
+    int rounds = std::atoi(argv[0]);
+    int n = std::atoi(argv[1]);
+    std::vector<double> samples;
+    for (int k = 0; k < rounds; ++k)
+    {
+        sd_bus* bus = openBus();
+        std::vector<sd_bus_slot*> slots;
+        double t0 = now();
+        for (int i = 0; i < n; ++i)
+        {
+            std::string rule =
+                "type='signal',path='/bench/m" + std::to_string(i) +
+                "',member='PropertiesChanged',interface='org.freedesktop.DBus."
+                "Properties',arg0='xyz.openbmc_project.Bench',";
+            sd_bus_slot* slot = nullptr;
+            check(sd_bus_add_match_async(bus, &slot, rule.c_str(), nullptr,
+                                         nullptr, nullptr),
+                  "add match");
+            slots.push_back(slot);
+        }
+        nameOwner(bus, "org.freedesktop.DBus");
+        while (check(sd_bus_process(bus, nullptr), "process") > 0)
+        {
+        }
+        samples.push_back((now() - t0) * 1e3);
+        for (sd_bus_slot* slot : slots)
+        {
+            sd_bus_slot_unref(slot);
+        }
+        sd_bus_flush_close_unref(bus);
+    }
+    auto [m, p] = spread(samples);
+    std::printf("%.2f\t%.2f\n", m, p);
+    return 0;
+}
+
 int idle()
 {
     sd_bus* bus = openBus();
@@ -677,8 +876,11 @@ int main(int argc, char** argv)
         {"system", systemTrue},
         {"listen", listen},
         {"emit", emit},
+        {"relay", relay},
         {"sets", sets},
         {"start", start},
+        {"matches", matches},
+        {"default", defaultBus},
         {"idle", [](int, char**) { return idle(); }}};
     if (auto it = modes.find(mode); it != modes.end())
     {

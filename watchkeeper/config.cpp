@@ -161,6 +161,21 @@ T optionalMember(const json& object, const char* name, const T& fallback,
     }
 }
 
+/** A member that may hold any value, or null when it is absent: the
+ *  member itself, not a copy (value() would copy every monitor the file
+ *  holds).  A container that is not an object throws as value() does. */
+const json& optionalValue(const json& object, const char* name,
+                          const std::string& at, Problems* out)
+{
+    static const json absent;
+    if (!object.is_object())
+    {
+        optionalMember(object, name, absent, at, out);
+    }
+    auto it = object.find(name);
+    return it == object.end() ? absent : *it;
+}
+
 std::string readString(const json& j, const std::string& at, Problems* out)
 {
     try
@@ -327,7 +342,7 @@ std::vector<Step> steps(const json& object, const std::string& at,
 
 /** `gated`: the object belongs to a condition entry, where "condition" is
  *  read; in a host-state entry it is not. */
-ActionObject actionObject(const json& object, const std::string& entryText,
+ActionObject actionObject(const json& object, const json& entryJson,
                           const std::string& at, bool gated, Problems* out)
 {
     ActionObject a;
@@ -336,7 +351,7 @@ ActionObject actionObject(const json& object, const std::string& entryText,
         note(out, at, "must be an object, not " + typeName(object));
         ShapeError e{"action object must be an object, not " +
                          std::string(object.type_name()),
-                     entryText};
+                     entryJson.dump()};
         a.gateError = e;
         a.stepsError = std::move(e);
         return a;
@@ -356,7 +371,7 @@ ActionObject actionObject(const json& object, const std::string& entryText,
         }
         catch (const json::exception& e)
         {
-            a.gateError = ShapeError{e.what(), entryText};
+            a.gateError = ShapeError{e.what(), entryJson.dump()};
         }
     }
     try
@@ -366,15 +381,16 @@ ActionObject actionObject(const json& object, const std::string& entryText,
     catch (const json::exception& e)
     {
         a.steps.clear();
-        a.stepsError = ShapeError{e.what(), entryText};
+        a.stepsError = ShapeError{e.what(), entryJson.dump()};
     }
     return a;
 }
 
 Entry entry(const json& j, const std::string& at, bool gated, Problems* out)
 {
+    // The entry's text goes with an error only, so it is written out only
+    // for one: most entries have none.
     Entry e;
-    std::string text = j.dump();
     try
     {
         std::string here = child(at, "value");
@@ -387,20 +403,20 @@ Entry entry(const json& j, const std::string& at, bool gated, Problems* out)
     }
     catch (const json::exception& x)
     {
-        e.valueError = ShapeError{x.what(), text};
+        e.valueError = ShapeError{x.what(), j.dump()};
     }
     try
     {
         for (const Item& a :
              walk(member(j, "actions", at, out), child(at, "actions")))
         {
-            e.actions.push_back(actionObject(*a.value, text, a.at, gated, out));
+            e.actions.push_back(actionObject(*a.value, j, a.at, gated, out));
         }
     }
     catch (const json::exception& x)
     {
         e.actions.clear();
-        e.actionsError = ShapeError{x.what(), text};
+        e.actionsError = ShapeError{x.what(), j.dump()};
     }
     return e;
 }
@@ -499,19 +515,17 @@ Config load(const json& doc, Problems* out)
     Config config;
     // value() throws the library's type error for a container that is not
     // an object and for a member of the wrong type.
-    // (value() returns a copy: each is kept in a local while it is walked.)
-    config.hostState =
-        entries(optionalMember(doc, "hoststate", json(), "", out), "/hoststate",
-                false, out);
-    json monitors = optionalMember(doc, "monitors", json(), "", out);
+    config.hostState = entries(optionalValue(doc, "hoststate", "", out),
+                               "/hoststate", false, out);
+    const json& monitors = optionalValue(doc, "monitors", "", out);
     std::size_t m = 0;
     for (const Item& monitor : walk(monitors, "/monitors"))
     {
         part(out, [&] {
             auto path = optionalMember(*monitor.value, "path", std::string(),
                                        monitor.at, out);
-            json interfaces = optionalMember(*monitor.value, "interfaces",
-                                             json(), monitor.at, out);
+            const json& interfaces =
+                optionalValue(*monitor.value, "interfaces", monitor.at, out);
             std::size_t i = 0;
             for (const Item& iface :
                  walk(interfaces, child(monitor.at, "interfaces")))
@@ -521,8 +535,8 @@ Config load(const json& doc, Problems* out)
                     w.path = path;
                     w.interface = optionalMember(*iface.value, "name",
                                                  std::string(), iface.at, out);
-                    w.rules = rules(optionalMember(*iface.value, "properties",
-                                                   json(), iface.at, out),
+                    w.rules = rules(optionalValue(*iface.value, "properties",
+                                                  iface.at, out),
                                     child(iface.at, "properties"), out);
                     checkWatch(w, m, i, monitor.at, iface.at, out);
                     config.watches.push_back(std::move(w));

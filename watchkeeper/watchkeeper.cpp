@@ -40,16 +40,40 @@ void logBadSignal(const char* path, const char* interface,
 
 void BusActuator::setLedAsserted(const std::string& path, bool asserted)
 {
-    conn.async_method_call(
-        [](const boost::system::error_code& ec) {
-            if (ec)
-            {
-                log<level::ERR>("Failed to set LED state",
-                                entry("EC=%s", ec.message().c_str()));
-            }
-        },
-        ledService, path, propertiesInterface, "Set", ledInterface, "Asserted",
-        std::variant<bool>(asserted));
+    queued.emplace_back(path, asserted);
+    sendQueued();
+}
+
+void BusActuator::sendQueued()
+{
+    // A write that cannot even be built (a path the bus would refuse) is
+    // answered at once, from inside async_method_call: the loop already
+    // running here sends the rest, instead of one nested call per write.
+    if (sending)
+    {
+        return;
+    }
+    sending = true;
+    while (pending < maxPending && !queued.empty())
+    {
+        auto [path, asserted] = std::move(queued.front());
+        queued.pop_front();
+        ++pending;
+        // The actuator outlives the loop that runs this reply (main).
+        conn.async_method_call(
+            [this](const boost::system::error_code& ec) {
+                if (ec)
+                {
+                    log<level::ERR>("Failed to set LED state",
+                                    entry("EC=%s", ec.message().c_str()));
+                }
+                --pending;
+                sendQueued();
+            },
+            ledService, path, propertiesInterface, "Set", ledInterface,
+            "Asserted", std::variant<bool>(asserted));
+    }
+    sending = false;
 }
 
 void BusActuator::runCommand(const std::string& command)

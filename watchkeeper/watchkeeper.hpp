@@ -10,6 +10,8 @@
 #include <systemd/sd-bus.h>
 
 #include <boost/system/error_code.hpp>
+#include <cstddef>
+#include <deque>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -17,6 +19,7 @@
 #include <sdbusplus/bus.hpp>
 #include <sdbusplus/message.hpp>
 #include <string>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -41,10 +44,18 @@ class Actuator
 
 /** LED writes as asynchronous Set calls to the LED group manager, whose
  *  failures are logged ("Failed to set LED state"); commands through
- *  std::system. */
+ *  std::system.
+ *
+ *  At most maxPending writes wait for their replies at once; later ones
+ *  queue in order and go out as replies come back.  The bus refuses a
+ *  connection more pending calls than its limit (128 on dbus-daemon's
+ *  system bus), so a burst of signals sent straight through would lose
+ *  writes. */
 class BusActuator : public Actuator
 {
   public:
+    static constexpr std::size_t maxPending = 64;
+
     explicit BusActuator(sdbusplus::asio::connection& conn) : conn(conn)
     {
     }
@@ -53,6 +64,11 @@ class BusActuator : public Actuator
 
   private:
     sdbusplus::asio::connection& conn;
+    std::deque<std::pair<std::string, bool>> queued;
+    std::size_t pending = 0;
+    bool sending = false;
+
+    void sendQueued();
 };
 
 /** One watch's match rule on the bus, removed when this goes away.

@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <systemd/sd-bus.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -148,6 +149,38 @@ TEST_F(WatchKeeperTest, MalformedEntriesAndSignalsAreLoggedAndServingGoesOn)
     auto bad = waitForJournal("Malformed PropertiesChanged signal", mark);
     ASSERT_TRUE(bad);
     EXPECT_EQ((*bad)["PATH"], fan1);
+}
+
+// A burst of signals outruns the LED manager: the writes wait their turn
+// instead of being refused by the bus for having too many calls pending.
+TEST_F(WatchKeeperTest, EveryWriteOfABurstReachesTheLedManager)
+{
+    start("{\"monitors\": [" +
+          monitor(fan0, R"({"value": 0, "actions": [{"led": [")" + groups +
+                            R"(fan_fault", 1]}]})") +
+          "]}");
+    auto mark = journalMark();
+    sd_bus* bus = nullptr;
+    ASSERT_GE(sd_bus_open_system(&bus), 0);
+    constexpr int burst = 400;
+    for (int i = 0; i < burst; ++i)
+    {
+        sd_bus_message* m = nullptr;
+        ASSERT_GE(sd_bus_message_new_signal(bus, &m, fan0.c_str(),
+                                            "org.freedesktop.DBus.Properties",
+                                            "PropertiesChanged"),
+                  0);
+        ASSERT_GE(sd_bus_message_append(m, "sa{sv}as", opStatus.c_str(), 1,
+                                        "Functional", "b", 0, 0),
+                  0);
+        ASSERT_GE(sd_bus_send(bus, m, nullptr), 0);
+        sd_bus_message_unref(m);
+    }
+    sd_bus_flush_close_unref(bus);
+    EXPECT_TRUE(waitUntil(
+        [] { return mockbus::calls(mockbus::led, "Set").size() >= burst; },
+        30s));
+    EXPECT_FALSE(waitForJournal("Failed to set LED state", mark, 0s));
 }
 
 TEST(WatchKeeperStartup, MissingConfigurationEndsStartUpWithAFailureStatus)
