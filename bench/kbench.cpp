@@ -111,6 +111,31 @@ std::pair<double, double> spread(std::vector<double> v)
     return {at(0.5), at(0.99)};
 }
 
+// Runs `op` n times and prints the median and p99 of its time (µs).
+template <class Op>
+int timeEach(int n, Op op)
+{
+    std::vector<double> samples;
+    for (int k = 0; k < n; ++k)
+    {
+        double t0 = now();
+        op();
+        samples.push_back((now() - t0) * 1e6);
+    }
+    auto [m, p] = spread(samples);
+    std::printf("%.1f\t%.1f\n", m, p);
+    return 0;
+}
+
+// The match rule of the bench's sensor signals, as a listener would add it.
+std::string sensorRule()
+{
+    return std::string("type='signal',path='") + sensorPath +
+           "',interface='org.freedesktop.DBus.Properties',"
+           "member='PropertiesChanged',arg0='" +
+           sensorInterface + "'";
+}
+
 // --- serve -----------------------------------------------------------------
 
 uint32_t setCount = 0;
@@ -495,24 +520,16 @@ int get(int argc, char** argv)
     {
         return 2;
     }
-    int n = std::atoi(argv[0]);
     sd_bus* bus = openBus();
-    std::vector<double> samples;
-    for (int k = 0; k < n; ++k)
-    {
+    return timeEach(std::atoi(argv[0]), [&] {
         sd_bus_error error = SD_BUS_ERROR_NULL;
         sd_bus_message* reply = nullptr;
-        double t0 = now();
         check(sd_bus_call_method(bus, argv[1], argv[2],
                                  "org.freedesktop.DBus.Properties", "Get",
                                  &error, &reply, "ss", argv[3], argv[4]),
               "Get");
-        samples.push_back((now() - t0) * 1e6);
         sd_bus_message_unref(reply);
-    }
-    auto [m, p] = spread(samples);
-    std::printf("%.1f\t%.1f\n", m, p);
-    return 0;
+    });
 }
 
 // N sd_bus_default() calls, each released at once, as a legacy handler's
@@ -521,36 +538,19 @@ int get(int argc, char** argv)
 // choice of the default bus, not a connect.
 int defaultBus(int argc, char** argv)
 {
-    int n = argc > 0 ? std::atoi(argv[0]) : 1000;
     sd_bus* held = nullptr;
     check(sd_bus_default_system(&held), "sd_bus_default_system");
-    std::vector<double> samples;
-    for (int k = 0; k < n; ++k)
-    {
+    return timeEach(argc > 0 ? std::atoi(argv[0]) : 1000, [] {
         sd_bus* bus = nullptr;
-        double t0 = now();
         check(sd_bus_default(&bus), "sd_bus_default");
         sd_bus_unref(bus);
-        samples.push_back((now() - t0) * 1e6);
-    }
-    auto [m, p] = spread(samples);
-    std::printf("%.1f\t%.1f\n", m, p);
-    return 0;
+    });
 }
 
 int systemTrue(int argc, char** argv)
 {
-    int n = argc > 0 ? std::atoi(argv[0]) : 100;
-    std::vector<double> samples;
-    for (int k = 0; k < n; ++k)
-    {
-        double t0 = now();
-        [[maybe_unused]] int status = std::system("true");
-        samples.push_back((now() - t0) * 1e6);
-    }
-    auto [m, p] = spread(samples);
-    std::printf("%.1f\t%.1f\n", m, p);
-    return 0;
+    return timeEach(argc > 0 ? std::atoi(argv[0]) : 100,
+                    [] { [[maybe_unused]] int status = std::system("true"); });
 }
 
 // --- signals ---------------------------------------------------------------
@@ -560,10 +560,7 @@ int listen(int argc, char** argv)
     long n = argc > 0 ? std::atol(argv[0]) : 1000;
     sd_bus* bus = openBus();
     static long seen = 0;
-    std::string rule = std::string("type='signal',path='") + sensorPath +
-                       "',interface='org.freedesktop.DBus.Properties',"
-                       "member='PropertiesChanged',arg0='" +
-                       sensorInterface + "'";
+    std::string rule = sensorRule();
     check(sd_bus_add_match(
               bus, nullptr, rule.c_str(),
               [](sd_bus_message* m, void*, sd_bus_error*) {
@@ -649,10 +646,7 @@ int relay(int argc, char** argv)
     long n = argc > 0 ? std::atol(argv[0]) : 1000;
     Relay r;
     r.bus = openBus();
-    std::string rule = std::string("type='signal',path='") + sensorPath +
-                       "',interface='org.freedesktop.DBus.Properties',"
-                       "member='PropertiesChanged',arg0='" +
-                       sensorInterface + "'";
+    std::string rule = sensorRule();
     check(sd_bus_add_match(r.bus, nullptr, rule.c_str(), Relay::onSignal, &r),
           "add match");
     std::printf("ready\n");

@@ -33,9 +33,13 @@ def stop(p):
     p.wait()
 
 
+def sandbox(script):
+    """Runs a line of the sandbox's shell library (sim/lib/sandbox-lib.sh)."""
+    subprocess.run(["bash", "-c", f'. "$SB_DIR/lib/sandbox-lib.sh"; {script}'], check=True)
+
+
 def stop_mock(key):
-    subprocess.run(["bash", "-c", f'. "$SB_DIR/lib/sandbox-lib.sh"; sb_stop_mock {key}'],
-                   check=True)
+    sandbox(f"sb_stop_mock {key}")
 
 
 def commands():
@@ -104,11 +108,12 @@ def emit(text=""):
 floor_server = start("serve", "org.kestrel.Bench")
 reqs = commands()
 labels = {}
-stdin = ""
+rtt_input = {}  # kbench rtt's input line of each label
 for i, (name, raw) in enumerate(reqs):
     label = f"c{i}"
     labels[label] = (name, raw)
-    stdin += label + " " + " ".join(f"{b:x}" for b in raw) + "\n"
+    rtt_input[label] = label + " " + " ".join(f"{b:x}" for b in raw) + "\n"
+stdin = "".join(rtt_input.values())
 rtt = subprocess.run([KBENCH, "rtt", str(ROUNDS)], input=stdin, text=True,
                      capture_output=True, check=True).stdout
 rows = [r.split("\t") for r in rtt.splitlines()]
@@ -126,11 +131,10 @@ mock_med, mock_p99 = subprocess.run(
 boot = next(label for label, (name, _) in labels.items() if name == "Get Boot Complete")
 stop_mock("led")
 c_led = start("serve", "xyz.openbmc_project.LED.GroupManager")
-c_row = subprocess.run([KBENCH, "rtt", str(ROUNDS)], input=stdin.splitlines()[int(boot[1:])] + "\n",
+c_row = subprocess.run([KBENCH, "rtt", str(ROUNDS)], input=rtt_input[boot],
                        text=True, capture_output=True, check=True).stdout.split("\t")
 stop(c_led)
-subprocess.run(["bash", "-c", f'. "$SB_DIR/lib/sandbox-lib.sh"; sb_start_mock led && sb_wait_mock led'],
-               check=True)
+sandbox("sb_start_mock led && sb_wait_mock led")
 stop(floor_server)
 
 emit("## Commands through `execute` (µs)")
